@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+#include <QWidget>
+
+// A panel of the window: a raised or lowered bevel, optionally an inner
+// bevel frame around its controls and small decorations in its corners.
+class TPanel : public QFrame
+{
+    Q_OBJECT
+public:
+    enum class TBevel { None, Raised, Lowered };
+
+    TPanel(QWidget *parent, TBevel outer, bool innerFrame, bool corners, bool edgeMarks);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    TBevel Outer;
+    bool InnerFrame;
+    bool Corners;
+    bool EdgeMarks;
+};
+
+// A picture control with its own drawing canvas, as the memory pad and the
+// socket picture need: fills, opaque text and bitmaps drawn by name.
+class TPicture : public QWidget
+{
+    Q_OBJECT
+public:
+    TPicture(QWidget *parent, int width, int height);
+
+    QImage &Canvas() { return Image; }
+    const QImage &Canvas() const { return Image; }
+
+    void FillRect(const QRect &rect, const QColor &color);
+    void FillAll(const QColor &color);
+    // Draws the named bitmap resource with its top-left corner at (x, y).
+    // Returns false when there is no such resource.
+    bool DrawPicture(const QString &name, int x, int y);
+    // Opaque text: the text background is filled with BrushColor.
+    void TextOut(int x, int y, const QString &text);
+
+    QFont CanvasFont;
+    QColor BrushColor = Qt::white;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QImage Image;
+};
+
+// A named bitmap of the program's resources, or a null image.
+QImage ResourcePicture(const QString &name);

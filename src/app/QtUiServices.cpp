@@ -1,0 +1,160 @@
+#include "app/QtUiServices.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMediaDevices>
+#include <QMessageBox>
+#include <QSoundEffect>
+#include <QStringList>
+#include <QTextBrowser>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+const char *const SoundFiles[4] = {"click.wav", "chin.wav", "tick.wav", "chek.wav"};
+
+QString HelpFilePath()
+{
+    // Shipped next to the program; the copy built into the program is the
+    // fallback for a program moved without its files.
+    const QString beside = QCoreApplication::applicationDirPath() + "/VarnPro.html";
+    if (QFile::exists(beside))
+        return beside;
+    return QStringLiteral(":/help/VarnPro.html");
+}
+
+} // namespace
+
+QString QtFilter(const std::string &filter)
+{
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    return out.join(";;");
+}
+
+TQtUiServices::TQtUiServices() = default;
+
+TQtUiServices::~TQtUiServices()
+{
+    for (QSoundEffect *p : Players)
+        delete p;
+    delete HelpWindow;
+}
+
+void TQtUiServices::OpenSounds()
+{
+    for (int i = 0; i < 4; ++i) {
+        if (Players[i])
+            continue;
+        const QString path = QDir::current().absoluteFilePath(SoundFiles[i]);
+        if (!QFile::exists(path))
+            continue;
+        Players[i] = new QSoundEffect;
+        Players[i]->setSource(QUrl::fromLocalFile(path));
+    }
+}
+
+TAnswer TQtUiServices::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QApplication::applicationName());
+    // The program's texts use a carriage return as the line break.
+    box.setText(QString::fromStdString(text).replace('\r', '\n'));
+    box.setIcon(kind == TBoxKind::Error         ? QMessageBox::Critical
+                : kind == TBoxKind::Information ? QMessageBox::Information
+                                                : QMessageBox::Question);
+    switch (buttons) {
+    case TBoxButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case TBoxButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case TBoxButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return TAnswer::Yes;
+    case QMessageBox::No:
+        return TAnswer::No;
+    case QMessageBox::Cancel:
+        return TAnswer::Cancel;
+    default:
+        return buttons == TBoxButtons::Ok ? TAnswer::Ok
+               : buttons == TBoxButtons::YesNo ? TAnswer::No
+                                               : TAnswer::Cancel;
+    }
+}
+
+void TQtUiServices::Beep()
+{
+    QApplication::beep();
+}
+
+void TQtUiServices::PlaySound(TSound sound)
+{
+    QSoundEffect *p = Players[static_cast<int>(sound)];
+    if (!p)
+        return;
+    p->stop();
+    p->play();
+}
+
+int TQtUiServices::AudioOutputCount()
+{
+    return int(QMediaDevices::audioOutputs().size());
+}
+
+void TQtUiServices::Pause(int milliseconds)
+{
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+std::string TQtUiServices::OpenFileName(const TFileDialog &dialog)
+{
+    const QString name = QFileDialog::getOpenFileName(
+        QApplication::activeWindow(), QString::fromStdString(dialog.Title),
+        QDir::currentPath(), QtFilter(dialog.Filter));
+    return name.toStdString();
+}
+
+std::string TQtUiServices::SaveFileName(const TFileDialog &dialog)
+{
+    QFileDialog fd(QApplication::activeWindow(), QString::fromStdString(dialog.Title),
+                   QDir::currentPath(), QtFilter(dialog.Filter));
+    fd.setAcceptMode(QFileDialog::AcceptSave);
+    fd.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
+    fd.setOption(QFileDialog::DontConfirmOverwrite, !dialog.AskOverwrite);
+    if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
+        return {};
+    return fd.selectedFiles().first().toStdString();
+}
+
+void TQtUiServices::ShowHelpContents()
+{
+    if (!HelpWindow) {
+        HelpWindow = new QTextBrowser;
+        HelpWindow->setAttribute(Qt::WA_DeleteOnClose);
+        HelpWindow->setWindowTitle(QApplication::applicationName() + " Help");
+        HelpWindow->setOpenExternalLinks(true);
+        HelpWindow->resize(640, 560);
+        HelpWindow->setSource(QUrl::fromLocalFile(HelpFilePath()));
+        if (HelpFilePath().startsWith(':'))
+            HelpWindow->setSource(QUrl(QStringLiteral("qrc:/help/VarnPro.html")));
+    }
+    HelpWindow->show();
+    HelpWindow->raise();
+}
+
+void TQtUiServices::CloseHelp()
+{
+    if (HelpWindow)
+        HelpWindow->close();
+}

@@ -1,0 +1,451 @@
+#include "app/prog2.h"
+
+#include "app/Controls.h"
+#include "app/Settings.h"
+#include "app/UiServices.h"
+#include "chips/ChipCatalogue.h"
+#include "chips/FuseRules.h"
+#include "chips/osc.h"
+#include "link/BoardLink.h"
+#include "link/Serial2.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace {
+
+QFont WindowFont()
+{
+    QFont f;
+    // Metric-compatible fallbacks where the classic faces are missing.
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arial")});
+    f.setPixelSize(11);
+    return f;
+}
+
+QFont PadFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
+    f.setStyleHint(QFont::TypeWriter);
+    f.setPixelSize(12);
+    return f;
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *caption, int left, int top, int width = 75,
+                        int height = 20)
+{
+    auto *b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setGeometry(left, top, width, height);
+    return b;
+}
+
+// Out of the tab order, still usable with the mouse and the accelerators.
+void NoTab(QWidget *w)
+{
+    w->setFocusPolicy(Qt::ClickFocus);
+}
+
+} // namespace
+
+TProjFm::TProjFm(TUiServices &ui, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      Ui(ui), FuseModel(std::make_unique<TFusePanel>())
+{
+    setWindowTitle(QString::fromLatin1(AppTitle));
+    setFont(WindowFont());
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(192, 192, 192));
+    setPalette(pal);
+    resize(635, 456);
+
+    BuildControls();
+
+    Serial1 = new TSerial(this);
+    Serial1->Dialogs = &Ui;
+    Serial1->SetBaudrate(19200);
+    Serial1->SetDataBits(d8bit);
+    Serial1->SetCheckParity(false);
+    Serial1->NotifyErrors = neEvent;
+    Serial1->OnRxData = [this](TSerial *) { Serial1RxData(); };
+
+    Link = std::make_unique<TBoardLink>(WorkState, *this, Ui, *Serial1);
+    OscCalFm = new TOscCalFm(this);
+
+    ConnectHandlers();
+    FormCreate();
+}
+
+TProjFm::~TProjFm()
+{
+    // The serial component must stop handing events over before the state
+    // machines it would call go away.
+    delete Serial1;
+    Serial1 = nullptr;
+}
+
+void TProjFm::BuildControls()
+{
+    using TBevel = TPanel::TBevel;
+
+    Panel1 = new TPanel(this, TBevel::Lowered, false, true, true);
+    Panel1->setGeometry(2, 4, 505, 320);
+    Panel1->setFont(PadFont());
+    MemoPad = new TPicture(Panel1, 439, 312);
+    MemoPad->move(20, 5);
+    const QImage back = ResourcePicture(QStringLiteral("padback"));
+    if (back.isNull())
+        MemoPad->FillAll(Qt::white);
+    else
+        MemoPad->Canvas() = back.convertToFormat(QImage::Format_RGB32);
+    MemScroll = new QScrollBar(Qt::Vertical, Panel1);
+    MemScroll->setGeometry(466, 7, 13, 307);
+    MemScroll->setPageStep(20);
+    MemScroll->setSingleStep(1);
+    MemScroll->setRange(0, 0);
+
+    Panel2 = new TPanel(this, TBevel::Raised, true, true, false);
+    Panel2->setGeometry(2, 328, 225, 126);
+    ProgButt = MakeButton(Panel2, "&Program", 32, 12);
+    ReadButt = MakeButton(Panel2, "&Read", 32, 32);
+    VerfButt = MakeButton(Panel2, "Verif&y", 32, 52);
+    RomEepButt = MakeButton(Panel2, "EEPRO&M", 32, 72);
+    EraseButt = MakeButton(Panel2, "&Erase", 116, 12);
+    LoadButt = MakeButton(Panel2, "&Load", 116, 32);
+    SaveButt = MakeButton(Panel2, "S&ave", 116, 52);
+    CancButt = MakeButton(Panel2, "&Cancel", 116, 72);
+    for (QWidget *w : {ProgButt, ReadButt, VerfButt, RomEepButt, EraseButt, LoadButt, SaveButt,
+                       CancButt})
+        NoTab(w);
+
+    BoardPanel = new QWidget(Panel2);
+    BoardPanel->setGeometry(300, 92, 155, 20);
+    BoardPanel->setVisible(false);
+    BoardLabel = new QLabel(QStringLiteral("PicVarnel"), BoardPanel);
+    BoardLabel->move(5, 3);
+    ICSPbutt = MakeButton(BoardPanel, "&ICSP - OFF", 76, 0);
+
+    Panel3 = new TPanel(this, TBevel::Lowered, false, false, false);
+    Panel3->setGeometry(512, 4, 119, 320);
+    SocketImage = new TPicture(Panel3, 115, 316);
+    SocketImage->move(2, 2);
+
+    StatusPan = new TPanel(this, TBevel::Raised, true, true, false);
+    StatusPan->setGeometry(512, 328, 119, 126);
+    ChipSelect = new QComboBox(StatusPan);
+    ChipSelect->setGeometry(25, 20, 71, 21);
+    ChipSelect->setMaxVisibleItems(6);
+    for (const TChipInfo &chip : ChipCatalogue)
+        ChipSelect->addItem(QString::fromStdString(chip.Name));
+    ChipSelect->setCurrentIndex(-1);
+    NoTab(ChipSelect);
+    ProgressBar1 = new QProgressBar(StatusPan);
+    ProgressBar1->setGeometry(26, 48, 68, 13);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    StatusLabel = new QLabel(StatusPan);
+    StatusLabel->setGeometry(24, 67, 72, 13);
+    StatusLabel->setAlignment(Qt::AlignCenter);
+    HelpButt = MakeButton(StatusPan, "&Help", 26, 84, 67, 26);
+    HelpButt->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+    NoTab(HelpButt);
+
+    FusePan = new TPanel(this, TBevel::Raised, true, true, false);
+    FusePan->setGeometry(233, 328, 274, 126);
+    const int boxPos[7][2] = {{32, 13}, {32, 35}, {32, 58}, {32, 80},
+                              {106, 13}, {106, 35}, {106, 58}};
+    QCheckBox **boxes[7] = {&CB1, &CB2, &CB3, &CB4, &CB5, &CB6, &CB7};
+    for (int i = 0; i < 7; ++i) {
+        *boxes[i] = new QCheckBox(FusePan);
+        (*boxes[i])->setGeometry(boxPos[i][0], boxPos[i][1], i == 3 ? 68 : 65, 17);
+        (*boxes[i])->setVisible(false);
+        NoTab(*boxes[i]);
+    }
+    Label1 = new QLabel(QStringLiteral("Oscillator"), FusePan);
+    Label1->move(179, 13);
+    Oscillator = new QComboBox(FusePan);
+    Oscillator->setGeometry(180, 29, 63, 21);
+    Label2 = new QLabel(QStringLiteral("Code Protect"), FusePan);
+    Label2->move(179, 52);
+    CodeProtect = new QComboBox(FusePan);
+    CodeProtect->setGeometry(180, 68, 63, 21);
+    Label3 = new QLabel(QStringLiteral("ID"), FusePan);
+    Label3->move(182, 96);
+    IDedit = new QLineEdit(QStringLiteral("FFFF"), FusePan);
+    IDedit->setGeometry(205, 92, 36, 21);
+    IDedit->setMaxLength(4);
+    IDedit->installEventFilter(this);
+    OscChButt = MakeButton(FusePan, "Change", 300, 58, 52, 20);
+    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Oscillator),
+                       static_cast<QWidget *>(Label2), static_cast<QWidget *>(CodeProtect),
+                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(IDedit)})
+        w->setVisible(false);
+    NoTab(Oscillator);
+    NoTab(CodeProtect);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    WaitTimer = new QTimer(this);
+    WaitTimer->setInterval(300);
+}
+
+void TProjFm::ConnectHandlers()
+{
+    connect(Timer1, &QTimer::timeout, this, &TProjFm::Timer1Timer);
+    connect(WaitTimer, &QTimer::timeout, this, &TProjFm::WaitTimerTimer);
+    connect(HelpButt, &QPushButton::clicked, this, &TProjFm::HelpButtClick);
+    connect(ProgButt, &QPushButton::clicked, this, &TProjFm::ProgButtClick);
+    connect(ReadButt, &QPushButton::clicked, this, &TProjFm::ReadButtClick);
+    connect(VerfButt, &QPushButton::clicked, this, &TProjFm::VerfButtClick);
+    connect(EraseButt, &QPushButton::clicked, this, &TProjFm::EraseButtClick);
+    connect(CancButt, &QPushButton::clicked, this, &TProjFm::CancButtClick);
+    connect(LoadButt, &QPushButton::clicked, this, &TProjFm::LoadButtClick);
+    connect(SaveButt, &QPushButton::clicked, this, &TProjFm::SaveButtClick);
+    connect(RomEepButt, &QPushButton::clicked, this, &TProjFm::RomEepButtClick);
+    connect(ICSPbutt, &QPushButton::clicked, this, &TProjFm::ICSPbuttClick);
+    connect(OscChButt, &QPushButton::clicked, this, &TProjFm::OscChButtClick);
+    connect(MemScroll, &QScrollBar::valueChanged, this, &TProjFm::MemScrollChange);
+    // Only a choice of the user starts a placement or edits the word.
+    connect(ChipSelect, QOverload<int>::of(&QComboBox::activated), this,
+            &TProjFm::ChipSelectChange);
+    connect(Oscillator, QOverload<int>::of(&QComboBox::activated), this,
+            &TProjFm::OscillatorChange);
+    connect(CodeProtect, QOverload<int>::of(&QComboBox::activated), this,
+            &TProjFm::CodeProtectChange);
+    for (int i = 0; i < 7; ++i) {
+        // toggled also fires when code sets the state, as the click rule must.
+        connect(FuseBox(i), &QCheckBox::toggled, this,
+                [this, i](bool checked) { FuseBoxToggled(i, checked); });
+    }
+}
+
+QCheckBox *TProjFm::FuseBox(int index) const
+{
+    QCheckBox *const boxes[7] = {CB1, CB2, CB3, CB4, CB5, CB6, CB7};
+    return index >= 0 && index < 7 ? boxes[index] : nullptr;
+}
+
+void TProjFm::FormCreate()
+{
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/Proj")));
+    std::string dir = QCoreApplication::applicationDirPath().toStdString();
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    WorkState.ProgramDir = dir;
+    WorkState.HexDir = dir;
+    WorkState.Started = false;
+    WorkState.CancelAsked = false;
+    WorkState.RomSize = 0;
+    WorkState.EepSize = 0;
+    WorkState.ResetVars(*this);
+    WorkState.CleanRxBuffer();
+    WorkState.RomData.clear();
+    WorkState.HexLines.clear();
+    WorkState.EepData.clear();
+    WorkState.IcspOn = false;
+    Timer1->setInterval(100);
+    Timer1->start();
+}
+
+void TProjFm::Timer1Timer()
+{
+    if (!WorkState.Started)
+        FirstTick();
+    else
+        PlacementStep();
+}
+
+void TProjFm::FirstTick()
+{
+    Timer1->stop();
+    WorkState.Started = true;
+    MemoPad->CanvasFont = Panel1->font();
+    SocketImage->FillAll(Qt::black);
+    WorkState.SoundAvailable = Ui.AudioOutputCount() != 0;
+    PasteNewPicture("socket", 8, 5);
+    MemoPad->BrushColor = Qt::white;
+    WorkState.RomData.clear();
+    WorkState.EepData.clear();
+
+    const int port = ReadPortSetting(SettingsFileName, WorkState.HexLines);
+    Serial1->SetPort(port);
+    if (!DeviceOverride.empty())
+        Serial1->SetDevicePath(DeviceOverride);
+    Serial1->SetActive(true);
+    if (!Serial1->Active()) {
+        Ui.MessageBox(TBoxKind::Error, "There appears to be a problem accessing the COM Port",
+                      TBoxButtons::Ok);
+    }
+    setWindowTitle(QString::fromLatin1(AppCaption));
+    Serial1->WriteChar(0x01);
+}
+
+void TProjFm::HelpButtClick()
+{
+    if (CommandsBlocked())
+        return;
+    Ui.ShowHelpContents();
+}
+
+void TProjFm::SetDefaultScreen()
+{
+    WorkState.CancelAsked = false;
+    WorkState.RomSize = 0;
+    WorkState.EepSize = 0;
+    WorkState.ResetVars(*this);
+    WorkState.CleanRxBuffer();
+    WorkState.NewDataListed = false;
+    SetStatus("Program Ready");
+    ClearFusePanel();
+    ChipSelect->setCurrentIndex(-1);
+    WorkState.OscCalFamily = false;
+    WorkState.CodeProtectWarn = false;
+    WorkState.IcspOn = false;
+    ICSPbutt->setText(QStringLiteral("&ICSP - OFF"));
+    SocketImage->FillAll(Qt::black);
+    PasteNewPicture("socket", 8, 5);
+    ClearPad();
+}
+
+bool TProjFm::FormCloseQuery()
+{
+    if (!WorkState.NewDataListed)
+        return true;
+    Ui.Beep();
+    const TAnswer answer = Ui.MessageBox(TBoxKind::Confirmation,
+                                         "New data file listed. Do you wish to save it?",
+                                         TBoxButtons::YesNoCancel);
+    if (answer == TAnswer::Cancel)
+        return false;
+    if (answer == TAnswer::Yes)
+        return RunSave(); // the unsaved image is never lost by a failed save
+    return true;
+}
+
+void TProjFm::FormClose()
+{
+    if (Closed)
+        return;
+    Closed = true;
+    WorkState.RomData.clear();
+    WorkState.HexLines.clear();
+    WorkState.EepData.clear();
+    Ui.CloseHelp();
+}
+
+void TProjFm::closeEvent(QCloseEvent *event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TProjFm::PasteThePicture(const char *name, int x, int y)
+{
+    SocketImage->DrawPicture(QString::fromLatin1(name), x, y);
+}
+
+void TProjFm::PasteNewPicture(const char *name, int x, int y)
+{
+    PasteThePicture(name, x, y);
+}
+
+void TProjFm::SetCaptionFile(const std::string &path)
+{
+    const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+    setWindowTitle(QString::fromLatin1(AppCaption) + QStringLiteral("  <") + name
+                   + QStringLiteral(">"));
+}
+
+bool TProjFm::CommandsBlocked() const
+{
+    return Timer1->isActive() || WorkState.Busy;
+}
+
+void TProjFm::SetStatus(const std::string &text)
+{
+    StatusLabel->setText(QString::fromStdString(text));
+}
+
+void TProjFm::SetProgress(int position)
+{
+    ProgressBar1->setValue(std::min(position, ProgressBar1->maximum()));
+}
+
+void TProjFm::SetProgressMax(int maximum)
+{
+    ProgressBar1->setMaximum(maximum);
+}
+
+void TProjFm::SetPanelsEnabled(bool enabled)
+{
+    StatusPan->setEnabled(enabled);
+    FusePan->setEnabled(enabled);
+}
+
+void TProjFm::StartWaitTimer()
+{
+    WaitTimer->start();
+}
+
+void TProjFm::StopWaitTimer()
+{
+    WaitTimer->stop();
+}
+
+bool TProjFm::PlacementRunning() const
+{
+    return Timer1->isActive();
+}
+
+std::string TProjFm::IdText() const
+{
+    return IDedit->text().toStdString();
+}
+
+void TProjFm::SetIdText(const std::string &text)
+{
+    IDedit->setText(QString::fromStdString(text));
+}
+
+bool TProjFm::CodeProtectOnSelected() const
+{
+    return CodeProtect->count() > 0 && CodeProtect->currentIndex() == CodeProtect->count() - 1;
+}
+
+void TProjFm::SetPadScroll(int position)
+{
+    MemScroll->setValue(position);
+}
+
+void TProjFm::RedrawPad()
+{
+    if (ShowsEeprom())
+        DrawEepScreen();
+    else
+        DrawHexScreen();
+}
+
+void TProjFm::ShowBoardPanel()
+{
+    BoardPanel->move(40, BoardPanel->y());
+    BoardPanel->setVisible(true);
+}

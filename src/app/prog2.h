@@ -1,0 +1,172 @@
+#pragma once
+
+#include "app/FrontPanel.h"
+#include "app/WorkState.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+class TBoardLink;
+class TFusePanel;
+class TOscCalFm;
+class TPanel;
+class TPicture;
+class TSerial;
+class TUiServices;
+
+inline const char *const AppTitle = "Varnel Programmer";
+inline const char *const AppCaption = "Varnel Programmer V080401";
+
+// The main window: the hub that owns the work state, the controls, the two
+// timers and the serial component. Each subsystem keeps its handlers in its
+// own folder (chips/, view/, hexfile/, link/); this header declares them all.
+class TProjFm : public QWidget, public TFrontPanel
+{
+    Q_OBJECT
+public:
+    // ui answers boxes and dialogs and plays sounds; it outlives the window.
+    explicit TProjFm(TUiServices &ui, QWidget *parent = nullptr);
+    ~TProjFm() override;
+
+    TWorkState WorkState;
+    TUiServices &Ui;
+
+    // Controls, named as the program's design names them.
+    TPanel *Panel1 = nullptr;
+    TPicture *MemoPad = nullptr;
+    QScrollBar *MemScroll = nullptr;
+    TPanel *Panel2 = nullptr;
+    QPushButton *ProgButt = nullptr;
+    QPushButton *ReadButt = nullptr;
+    QPushButton *VerfButt = nullptr;
+    QPushButton *RomEepButt = nullptr;
+    QPushButton *EraseButt = nullptr;
+    QPushButton *LoadButt = nullptr;
+    QPushButton *SaveButt = nullptr;
+    QPushButton *CancButt = nullptr;
+    QWidget *BoardPanel = nullptr;
+    QLabel *BoardLabel = nullptr;
+    QPushButton *ICSPbutt = nullptr;
+    TPanel *Panel3 = nullptr;
+    TPicture *SocketImage = nullptr;
+    TPanel *StatusPan = nullptr;
+    QComboBox *ChipSelect = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QLabel *StatusLabel = nullptr;
+    QPushButton *HelpButt = nullptr;
+    TPanel *FusePan = nullptr;
+    QCheckBox *CB1 = nullptr;
+    QCheckBox *CB2 = nullptr;
+    QCheckBox *CB3 = nullptr;
+    QCheckBox *CB4 = nullptr;
+    QCheckBox *CB5 = nullptr;
+    QCheckBox *CB6 = nullptr;
+    QCheckBox *CB7 = nullptr;
+    QLabel *Label1 = nullptr;
+    QComboBox *Oscillator = nullptr;
+    QLabel *Label2 = nullptr;
+    QComboBox *CodeProtect = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *IDedit = nullptr;
+    QPushButton *OscChButt = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *WaitTimer = nullptr;
+    TSerial *Serial1 = nullptr;
+    TOscCalFm *OscCalFm = nullptr;
+
+    QCheckBox *FuseBox(int index) const; // 0..6 for CB1..CB7
+
+    // Start-up and window (app/prog2.cpp).
+    void FormCreate();
+    void Timer1Timer();
+    void FirstTick();
+    void HelpButtClick();
+    void SetDefaultScreen() override;
+    bool FormCloseQuery();
+    void FormClose();
+    void PasteThePicture(const char *name, int x, int y);
+    void PasteNewPicture(const char *name, int x, int y);
+    // Device for Serial1 instead of the port of varnel.dat (the built-in
+    // virtual board or a named device); empty for the settings file's port.
+    std::string DeviceOverride;
+
+    // Chip selection, placement, fuse panel, OSCCAL (chips/ProjFmChips.cpp).
+    void ChipSelectChange(int index);
+    void PlacementStep();
+    void DrawTheSocket();
+    void ChipSelector();
+    void FuseBoxToggled(int index, bool checked);
+    void OscillatorChange(int position);
+    void CodeProtectChange(int position);
+    void UpDateFuseSettings() override;
+    void OscChButtClick();
+    void ClearFusePanel();
+
+    // Memory pad (view/ProjFmPad.cpp).
+    void DrawHexScreen();
+    void DrawEepScreen();
+    void MemScrollChange(int position);
+    void RomEepButtClick();
+    void ClearPad() override;
+    bool ShowsEeprom() const;
+
+    // HEX files (hexfile/ProjFmHex.cpp).
+    void LoadButtClick();
+    void SaveButtClick();
+    bool RunSave() override;
+    void ResetProgData();
+
+    // Board link (link/ProjFmLink.cpp).
+    void ProgButtClick();
+    void ReadButtClick();
+    void VerfButtClick();
+    void EraseButtClick();
+    void CancButtClick();
+    void ICSPbuttClick();
+    void WaitTimerTimer();
+    void Serial1RxData();
+
+    // TFrontPanel
+    void SetStatus(const std::string &text) override;
+    void SetProgress(int position) override;
+    void SetProgressMax(int maximum) override;
+    void SetPanelsEnabled(bool enabled) override;
+    void StartWaitTimer() override;
+    void StopWaitTimer() override;
+    bool PlacementRunning() const override;
+    std::string IdText() const override;
+    void SetIdText(const std::string &text) override;
+    bool CodeProtectOnSelected() const override;
+    void SetPadScroll(int position) override;
+    void RedrawPad() override;
+    void ShowBoardPanel() override;
+
+    // The command guard of the command buttons.
+    bool CommandsBlocked() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    // "Varnel Programmer V080401  <name>" after a load or a save.
+    void SetCaptionFile(const std::string &path);
+
+private:
+    void BuildControls();
+    void ConnectHandlers();
+
+    std::unique_ptr<TFusePanel> FuseModel;
+    std::unique_ptr<TBoardLink> Link;
+    bool Closed = false;
+
+    friend class TProjFmAccess;
+};
