@@ -1,0 +1,198 @@
+// The main window through its real controls, offscreen, with the serial port
+// on a real pseudo-terminal.
+#include "app/prog2.h"
+#include "support/RecordingUi.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+bool WaitFor(const std::function<bool()> &done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+std::string ReadAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Window : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/varnel-window-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        Dir = dir;
+        char *old = getcwd(nullptr, 0);
+        OldDir = old;
+        free(old);
+        ASSERT_EQ(chdir(Dir.c_str()), 0);
+        for (int n = 1; n <= 9; ++n)
+            setenv(("VARNEL_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
+    }
+    void TearDown() override
+    {
+        Fm.reset();
+        if (Master >= 0)
+            close(Master);
+        if (Slave >= 0)
+            close(Slave);
+        for (int n = 1; n <= 9; ++n)
+            unsetenv(("VARNEL_COM" + std::to_string(n)).c_str());
+        ASSERT_EQ(chdir(OldDir.c_str()), 0);
+        std::system(("rm -rf " + Dir).c_str());
+    }
+
+    // A pseudo-terminal standing in for COM port n.
+    void PortOnPty(int n)
+    {
+        char name[128];
+        ASSERT_EQ(openpty(&Master, &Slave, name, nullptr, nullptr), 0);
+        fcntl(Master, F_SETFL, O_NONBLOCK);
+        setenv(("VARNEL_COM" + std::to_string(n)).c_str(), name, 1);
+    }
+
+    void StartWindow()
+    {
+        Fm = std::make_unique<TProjFm>(Ui);
+        Fm->show();
+        ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
+    }
+
+    std::string MasterBytes(int atLeast)
+    {
+        std::string got;
+        WaitFor([&] {
+            char buf[64];
+            const ssize_t n = read(Master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, size_t(n));
+            return int(got.size()) >= atLeast;
+        });
+        return got;
+    }
+
+    std::string Dir;
+    std::string OldDir;
+    int Master = -1;
+    int Slave = -1;
+    TRecordingUi Ui;
+    std::unique_ptr<TProjFm> Fm;
+};
+
+TEST_F(Window, StartsReadyOnThePortOfTheSettingsFileAndSaysHello)
+{
+    { std::ofstream("varnel.dat", std::ios::binary) << "3\r\n"; }
+    PortOnPty(3);
+    StartWindow();
+    EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
+    EXPECT_TRUE(Ui.Boxes.empty());
+    EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
+    EXPECT_EQ(ReadAll("varnel.dat"), "3\r\n");
+}
+
+TEST_F(Window, ReadyBeforeTheFirstTick)
+{
+    Fm = std::make_unique<TProjFm>(Ui);
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
+    EXPECT_EQ(Fm->windowTitle().toStdString(), AppTitle);
+    EXPECT_EQ(Fm->WorkState.OpStep, -1);
+}
+
+TEST_F(Window, MissingSettingsFileIsWrittenAndPortOneUsed)
+{
+    PortOnPty(1);
+    StartWindow();
+    EXPECT_EQ(ReadAll("varnel.dat"), "1\r\n");
+    EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
+    EXPECT_TRUE(Ui.Boxes.empty());
+}
+
+TEST_F(Window, PortThatCannotBeOpenedGivesOneBoxAndStartUpGoesOn)
+{
+    { std::ofstream("varnel.dat", std::ios::binary) << "2\r\n"; }
+    StartWindow();
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_EQ(Ui.Boxes[0].Text, "There appears to be a problem accessing the COM Port");
+    EXPECT_EQ(Ui.Boxes[0].Kind, TBoxKind::Error);
+    EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
+}
+
+TEST_F(Window, HelpOnlyWhenNothingRuns)
+{
+    Fm = std::make_unique<TProjFm>(Ui);
+    Fm->HelpButt->click(); // the start-up tick is still pending
+    EXPECT_EQ(Ui.HelpShown, 0);
+    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
+    Fm->WorkState.Busy = true;
+    Fm->HelpButt->click();
+    EXPECT_EQ(Ui.HelpShown, 0);
+    Fm->WorkState.Busy = false;
+    Fm->HelpButt->click();
+    EXPECT_EQ(Ui.HelpShown, 1);
+}
+
+TEST_F(Window, CloseAsksAboutUnsavedDataAndKeepsItUnlessSaved)
+{
+    StartWindow();
+    Ui.Boxes.clear();
+    Fm->WorkState.NewDataListed = true;
+    Fm->WorkState.RomData.assign(8, "16383");
+
+    Ui.Answers = {TAnswer::Cancel};
+    EXPECT_FALSE(Fm->close());
+    EXPECT_EQ(Ui.Boxes.back().Text, "New data file listed. Do you wish to save it?");
+    EXPECT_EQ(Ui.Boxes.back().Buttons, TBoxButtons::YesNoCancel);
+    EXPECT_EQ(Fm->WorkState.RomData.size(), 8u);
+
+    // Yes, then the save dialog is cancelled: nothing was saved, so stay open.
+    Ui.Answers = {TAnswer::Yes};
+    EXPECT_FALSE(Fm->close());
+    EXPECT_EQ(Fm->WorkState.RomData.size(), 8u);
+
+    // Yes and a file name: saved, so the window closes.
+    Ui.Answers = {TAnswer::Yes};
+    Ui.SaveNames = {Dir + "/kept.hex"};
+    EXPECT_TRUE(Fm->close());
+    EXPECT_FALSE(ReadAll(Dir + "/kept.hex").empty());
+    EXPECT_EQ(Ui.HelpClosed, 1);
+}
+
+TEST_F(Window, CloseWithoutAskingWhenNothingIsUnsavedOrAnswerNo)
+{
+    StartWindow();
+    const size_t boxes = Ui.Boxes.size();
+    EXPECT_TRUE(Fm->close());
+    EXPECT_EQ(Ui.Boxes.size(), boxes);
+
+    Fm = std::make_unique<TProjFm>(Ui);
+    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
+    Fm->WorkState.NewDataListed = true;
+    Ui.Answers = {TAnswer::No};
+    EXPECT_TRUE(Fm->close());
+}
+
+} // namespace
