@@ -81,7 +81,7 @@ TProjFm::TProjFm(TUiServices &ui, QWidget *parent)
     Serial1->SetDataBits(d8bit);
     Serial1->SetCheckParity(false);
     Serial1->NotifyErrors = neEvent;
-    Serial1->OnRxData = [this](TSerial *) { Serial1RxData(); };
+    Serial1->OnRxData = [this](QObject *) { Serial1RxData(); };
 
     Link = std::make_unique<TBoardLink>(WorkState, *this, Ui, *Serial1);
     OscCalFm = new TOscCalFm(this);

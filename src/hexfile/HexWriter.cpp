@@ -1,1 +1,169 @@
-// placeholder
+#include "hexfile/HexWriter.h"
+
+#include "app/WorkState.h"
+#include "hexfile/HexReader.h"
+#include "view/HexText.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t EntriesPerRecord = 8;
+constexpr int RomByteBase = 0x0000;
+constexpr int EepByteBase = 2 * EepRegionFirst;
+// Longer lists would spill into the next region of the address map.
+constexpr size_t MaxRomEntries = RomRegionLast + 1;
+constexpr size_t MaxEepEntries = EepRegionLast - EepRegionFirst + 1;
+
+std::string Record(const std::string &body)
+{
+    return ":" + body + CheckSum(body);
+}
+
+// Appends one record of 8 entries per step, each entry's digits from
+// entryDigits; false on a partial record or a non-decimal entry.
+template<typename TDigits>
+bool AppendListRecords(const std::vector<std::string> &list, int byteBase,
+                       TDigits entryDigits, std::vector<std::string> &lines)
+{
+    int address = byteBase;
+    for (size_t p = 0; p < list.size(); p += EntriesPerRecord, address += 16) {
+        if (list.size() - p < EntriesPerRecord)
+            return false;
+        std::string body = "10" + MyIntToHex(address, 4) + "00";
+        for (size_t k = p; k < p + EntriesPerRecord; ++k) {
+            int32_t value = 0;
+            if (!DecimalValue(list[k], value))
+                return false;
+            body += entryDigits(value);
+        }
+        lines.push_back(Record(body));
+    }
+    return true;
+}
+
+// The ID text left-filled with "F" to four digits; a lower-case digit is
+// written in upper case and any other character as F (its value, 15), so the
+// record always reads back.
+std::string IdDigits(const std::string &idText)
+{
+    std::string digits = PadIdText(idText);
+    for (char &c : digits)
+        c = ToHex(static_cast<uint32_t>(HexToDec(CheckASCII(c))));
+    return digits;
+}
+
+std::string TempNameNear(const fs::path &target)
+{
+    static std::mt19937 generator{std::random_device{}()};
+    const fs::path name = "." + target.filename().string() + ".tmp"
+            + std::to_string(generator() % 1000000);
+    return (target.parent_path() / name).string();
+}
+
+bool WriteAll(std::FILE *file, const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines) {
+        const std::string text = line + "\r\n";
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+            return false;
+    }
+    if (std::fflush(file) != 0)
+        return false;
+#if defined(__unix__) || defined(__APPLE__)
+    if (fsync(fileno(file)) != 0)
+        return false;
+#endif
+    return true;
+}
+
+// Writes lines to a new file beside path and renames it over path.
+bool ReplaceFile(const std::string &path, const std::vector<std::string> &lines)
+{
+    const fs::path target(path);
+    std::string tempName;
+    std::FILE *file = nullptr;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        tempName = TempNameNear(target);
+        file = std::fopen(tempName.c_str(), "wbx");
+    }
+    if (!file)
+        return false;
+    const bool written = WriteAll(file, lines);
+    const bool closed = std::fclose(file) == 0;
+    std::error_code ec;
+    if (written && closed) {
+        const fs::file_status old = fs::status(target, ec);
+        if (!ec && fs::is_regular_file(old))
+            fs::permissions(tempName, old.permissions(), ec);
+        ec.clear();
+        fs::rename(tempName, target, ec);
+        if (!ec)
+            return true;
+    }
+    fs::remove(tempName, ec);
+    return false;
+}
+
+} // namespace
+
+std::string CheckSum(const std::string &body)
+{
+    int sum = 0;
+    for (size_t i = 0; i < body.size(); i += 2) {
+        const int high = ASCIIToDec(body[i]);
+        const int low = i + 1 < body.size() ? ASCIIToDec(body[i + 1]) : 0;
+        sum += 16 * high + low;
+    }
+    const int low8 = sum % 256;
+    return MyIntToHex(low8 == 0 ? 0 : 256 - low8, 2);
+}
+
+int ASCIIToDec(char c)
+{
+    return HexToDec(c);
+}
+
+bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
+                      std::vector<std::string> &lines)
+{
+    lines.clear();
+    if (ws.RomData.size() > MaxRomEntries || ws.EepData.size() > MaxEepEntries)
+        return false;
+    const auto wordDigits = [](int32_t v) { return MyIntToHex(v, 2) + MyIntToHex(v / 256, 2); };
+    if (!AppendListRecords(ws.RomData, RomByteBase, wordDigits, lines))
+        return false;
+
+    std::string idBody = "08400000";
+    for (char c : IdDigits(idText))
+        idBody += std::string("0") + c + "00";
+    lines.push_back(Record(idBody));
+
+    const auto byteDigits = [](int32_t v) { return MyIntToHex(v, 2) + "00"; };
+    if (!AppendListRecords(ws.EepData, EepByteBase, byteDigits, lines))
+        return false;
+
+    lines.push_back(Record("02400E00" + MyIntToHex(ws.FuseWord % 256, 2)
+                           + MyIntToHex(ws.FuseWord / 256, 2)));
+    lines.push_back(EndOfFileRecord);
+    return true;
+}
+
+bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path)
+{
+    try {
+        return BuildINHX8MLines(ws, idText, ws.HexLines) && ReplaceFile(path, ws.HexLines);
+    } catch (const std::exception &) {
+        return false;
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TWorkState;
+
+// The save error, shown (after a beep) by the window and printed by the command line.
+inline constexpr char SaveProblemMessage[] =
+        "A problem occurred while trying to save the HEX file.";
+
+inline constexpr char EndOfFileRecord[] = ":00000001FF";
+
+// Two upper-case hex digits that make the bytes of a record body (byte count,
+// address, type and data digits) sum to 0 modulo 256.
+std::string CheckSum(const std::string &body);
+
+// Hex digit value, the mapping of HexToDec.
+int ASCIIToDec(char c);
+
+// Builds the INHX8M lines of the image: program records of 8 words for all of
+// RomData, the ID record from idText (the IDedit text, left-filled with "F"),
+// EEPROM records of 8 bytes for all of EepData, the configuration record and
+// the end-of-file record. False on an entry that is not a decimal number, a
+// partial last record of 8 entries, or a list too long for its region; lines
+// then holds the records built so far.
+bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
+                      std::vector<std::string> &lines);
+
+// Builds the lines into ws.HexLines and writes them to path with CR LF line
+// ends. The file is written under a temporary name in the same folder and
+// renamed over path only when everything was written, so any failure leaves
+// an existing file untouched. False on any failure; the caller beeps and
+// shows SaveProblemMessage.
+bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path);
