@@ -1,28 +1,9 @@
 #include "app/Settings.h"
 
+#include "hexfile/HexReader.h"
+
 #include <fstream>
 #include <sstream>
-
-std::vector<std::string> SplitTextLines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::string current;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(current);
-            current.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            current += c;
-        }
-    }
-    // A last line without its break still counts; a final break adds none.
-    if (!current.empty())
-        lines.push_back(current);
-    return lines;
-}
 
 int PortFromSettingsLines(const std::vector<std::string> &lines)
 {

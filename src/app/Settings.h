@@ -14,6 +14,3 @@ int PortFromSettingsLines(const std::vector<std::string> &lines);
 // HexLines); when it is missing or unusable writes it anew as "1" CR LF.
 // Returns the port to open.
 int ReadPortSetting(const std::string &path, std::vector<std::string> &lines);
-
-// Splits text into lines the way a text list loader does: CR LF, LF or CR.
-std::vector<std::string> SplitTextLines(const std::string &text);

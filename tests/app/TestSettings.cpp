@@ -70,13 +70,4 @@ INSTANTIATE_TEST_SUITE_P(
                       TSettingsCase{"Spaces", true, " 3 \r\n", 1, "1\r\n"}),
     [](const ::testing::TestParamInfo<TSettingsCase> &info) { return info.param.Name; });
 
-TEST(SplitTextLines, AllThreeBreaksAndNoFinalEmptyLine)
-{
-    EXPECT_EQ(SplitTextLines("a\r\nb\nc\rd"),
-              (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(SplitTextLines("a\r\n"), (std::vector<std::string>{"a"}));
-    EXPECT_EQ(SplitTextLines("a\r\n\r\n"), (std::vector<std::string>{"a", ""}));
-    EXPECT_TRUE(SplitTextLines("").empty());
-}
-
 } // namespace

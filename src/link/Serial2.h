@@ -1,0 +1,192 @@
+#pragma once
+
+#include "link/ByteLine.h"
+#include "link/SerialMessage.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TUiServices;
+
+enum eParity { paNone, PaOdd, paEven, paMark, paSpace };
+enum eDataBits { d7bit, d8bit };
+enum eStopBits { st1bit, st2bit };
+enum eFlowControl { fcNone, fcRTS_CTS, fcDTR_DSR, fcXON_XOF };
+enum eOpModes { rxNormal, rxMessage };
+enum eNotifyErr { neDialog, neEvent, neNone };
+
+// Handlers run on the thread that owns the component, never on its event
+// thread. signal: 0 CTS, 1 DSR, 2 RLSD (carrier detect).
+using TNotifyEvent = std::function<void(QObject *sender)>;
+using TRxMessageEvent = std::function<void(QObject *sender, const std::string &rxMessage)>;
+using TSignalChangeEvent = std::function<void(QObject *sender, int signal, bool signalState)>;
+
+class TSerial;
+struct TSerialRelay;
+
+// Waits for line events on the open port and hands them to the owner's
+// thread. Owned and joined by its TSerial.
+class TEventThread : public QThread
+{
+public:
+    explicit TEventThread(TSerial *serial) : Serial(serial) {}
+
+    TSerial *Serial;
+
+protected:
+    void run() override;
+};
+
+// The serial port over POSIX termios. Port n opens $VARNEL_COM<n> when set,
+// else /dev/ttyS<n-1>; a non-empty DevicePath is opened instead.
+// Received data is announced only while the owner's thread runs an event loop.
+class TSerial : public QObject, public TByteLine
+{
+    Q_OBJECT
+
+public:
+    explicit TSerial(QObject *owner = nullptr);
+    ~TSerial() override;
+
+    // Line properties: a changed value is stored and the port re-applied
+    // (closed, and opened again if it was open); the same value does nothing,
+    // except for the two queue sizes, which always re-apply.
+    int Port() const { return FPort; }
+    void SetPort(int value);  // 1 to 9; others are ignored
+    int Baudrate() const { return FBaudrate; }
+    void SetBaudrate(int value);  // refuses a rate not in the fixed list
+    eParity Parity() const { return FParity; }
+    void SetParity(eParity value);
+    eDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(eDataBits value);
+    eStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(eStopBits value);
+    uint16_t RxQueueSize() const { return FRxQueueSize; }
+    void SetRxQueueSize(uint16_t value);
+    uint16_t TxQueueSize() const { return FTxQueueSize; }
+    void SetTxQueueSize(uint16_t value);
+    eFlowControl FlowMode() const { return FFlowMode; }
+    void SetFlowMode(eFlowControl value);
+    bool CheckParity() const { return FCheckParity; }
+    void SetCheckParity(bool value);
+    // Bytes in the driver's queues; 0 when the port is closed.
+    int RxWaiting();
+    int TxWaiting();
+
+    eOpModes RxEventMode = rxNormal;
+    uint8_t MessageStartChar = 2;
+    uint8_t MessageEndChar = 3;
+    uint16_t MessageAppendCount = 0;
+    eNotifyErr NotifyErrors = neDialog;
+    // errno of the last failure recorded.
+    int ErrorCode() const { return FErrorCode; }
+
+    TNotifyEvent OnRxData;
+    TNotifyEvent OnTxEmpty;
+    TRxMessageEvent OnMessage;
+    TNotifyEvent OnError;
+    TNotifyEvent OnBreak;
+    TNotifyEvent OnRing;
+    TSignalChangeEvent OnSignalChange;
+
+    // Device node to open instead of the one Port names (virtual board,
+    // --device). Re-applies like the line properties.
+    const std::string &DevicePath() const { return FDevicePath; }
+    void SetDevicePath(const std::string &value);
+    // The device an open would use now.
+    std::string DeviceName() const;
+
+    // Message boxes go here; without it their text goes to stderr.
+    TUiServices *Dialogs = nullptr;
+
+    bool Active() const { return FActive; }
+    // Closes the port if open, then opens it if value is true.
+    void SetActive(bool value);
+
+    void WriteChar(uint8_t ch) override;
+    void WriteString(const std::string &text) override;
+    int ReadChar(uint8_t &ch) override;
+    // signal 0 RTS, 1 DTR.
+    void SetSignal(int signal, bool state);
+    void UpdateStatus();
+    // Records errno and reports it as NotifyErrors says.
+    void HandleError();
+    void ShowErrorDialog(int code);
+
+private:
+    friend class TEventThread;
+    struct TLineWatch;
+    struct TRxPlan
+    {
+        bool ThreadReads = false;
+        uint8_t StartChar = 0;
+        uint8_t EndChar = 0;
+        uint16_t AppendCount = 0;
+    };
+
+    template <typename T>
+    void Assign(T &field, const T &value);
+    void Reapply();
+    void Open();
+    void Close();
+    void ApplySettings(int fd);
+    void SetEventMask(uint32_t mask);
+    bool Wake();
+    void WriteBytes(const char *data, size_t length, long long timeoutMs);
+    int ReadByte(int fd, uint8_t &ch, int &code);
+    void HandleError(int code);
+    void ShowBox(const std::string &text);
+
+    // Event thread side.
+    void EventLoop();
+    void EventCycle(TLineWatch &watch);
+    void StartWatch(TLineWatch &watch, int fd, uint32_t generation);
+    uint32_t LineChanges(TLineWatch &watch, int fd);
+    void RaiseEvents(uint32_t events, const TLineWatch &watch, int fd, uint32_t generation);
+    void ReadMessages(const TRxPlan &plan, int fd, uint32_t generation);
+    bool Abandoned(uint32_t generation) const;
+    bool HandOver(std::function<void()> call);
+    void SetThreadIdle();
+    void Nap(int milliseconds);
+    void DrainWake();
+
+    // User-interface thread side of a hand-over.
+    TRxPlan RaiseOnGui(uint32_t events, int modemBits);
+    void RaiseMessage(const std::string &text);
+
+    int FPort = 1;
+    int FBaudrate = 9600;
+    eParity FParity = paNone;
+    eDataBits FDataBits = d7bit;
+    eStopBits FStopBits = st1bit;
+    uint16_t FRxQueueSize = 1024;
+    uint16_t FTxQueueSize = 1024;
+    eFlowControl FFlowMode = fcNone;
+    bool FCheckParity = true;
+    std::string FDevicePath;
+    int FErrorCode = 0;
+    int FRxCount = 0;
+    int FTxCount = 0;
+
+    // Shared with the event thread.
+    std::atomic<int> FHandle{-1};
+    std::atomic<bool> FActive{false};
+    std::atomic<bool> FClosing{false};
+    std::atomic<bool> FThreadWaiting{false};
+    std::atomic<bool> FTerminate{false};
+    std::atomic<bool> FTxPending{false};
+    std::atomic<uint32_t> FEventMask{0};
+    std::atomic<uint32_t> FGeneration{0};  // counts opens
+    std::atomic<uint32_t> FReadCount{0};   // bytes read, any thread
+    int FWakeFd = -1;                      // eventfd that ends the thread's wait
+
+    TMessageAssembly FMessage;  // event thread only
+    std::shared_ptr<TSerialRelay> FRelay;
+    std::unique_ptr<TEventThread> FThread;
+};
