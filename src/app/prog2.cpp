@@ -4,12 +4,14 @@
 #include "app/Settings.h"
 #include "app/UiServices.h"
 #include "chips/ChipCatalogue.h"
+#include "chips/FusePanel.h"
 #include "chips/FuseRules.h"
 #include "chips/osc.h"
 #include "link/BoardLink.h"
 #include "link/Serial2.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -65,6 +67,7 @@ TProjFm::TProjFm(TUiServices &ui, QWidget *parent)
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       Ui(ui), FuseModel(std::make_unique<TFusePanel>())
 {
+    Q_INIT_RESOURCE(varnel); // the pictures sit in a static library
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(WindowFont());
     setAutoFillBackground(true);
@@ -159,7 +162,9 @@ void TProjFm::BuildControls()
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     StatusLabel = new QLabel(StatusPan);
-    StatusLabel->setGeometry(24, 67, 72, 13);
+    // Centred on the design's 72-pixel label, a little wider so the
+    // fallback font's "Program Ready" is not clipped.
+    StatusLabel->setGeometry(18, 67, 84, 13);
     StatusLabel->setAlignment(Qt::AlignCenter);
     HelpButt = MakeButton(StatusPan, "&Help", 26, 84, 67, 26);
     HelpButt->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
@@ -392,7 +397,8 @@ void TProjFm::SetProgress(int position)
 
 void TProjFm::SetProgressMax(int maximum)
 {
-    ProgressBar1->setMaximum(maximum);
+    // A range of 0..0 would turn the bar into a busy indicator.
+    ProgressBar1->setMaximum(std::max(maximum, 1));
 }
 
 void TProjFm::SetPanelsEnabled(bool enabled)

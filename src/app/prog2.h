@@ -82,6 +82,8 @@ public:
     QTimer *WaitTimer = nullptr;
     TSerial *Serial1 = nullptr;
     TOscCalFm *OscCalFm = nullptr;
+    // What the fuse panel shows; the controls mirror it (chips/ProjFmChips.cpp).
+    std::unique_ptr<TFusePanel> FuseModel;
 
     QCheckBox *FuseBox(int index) const; // 0..6 for CB1..CB7
 
@@ -164,7 +166,6 @@ private:
     void BuildControls();
     void ConnectHandlers();
 
-    std::unique_ptr<TFusePanel> FuseModel;
     std::unique_ptr<TBoardLink> Link;
     bool Closed = false;
 

@@ -1,0 +1,100 @@
+// varnel-screenshot <out.png> [chip]: builds the main window on the virtual
+// board, waits for the board to announce itself, optionally places a chip
+// (as if picked from the list) and saves the window as a PNG.
+#include "app/UiServices.h"
+#include "app/prog2.h"
+#include "board/SimulatedBoard.h"
+#include "chips/ChipCatalogue.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Nothing may wait for a human here: boxes are printed and answered safely.
+class TQuietUi : public TUiServices
+{
+public:
+    TAnswer MessageBox(TBoxKind, const std::string &text, TBoxButtons buttons) override
+    {
+        std::fprintf(stderr, "varnel-screenshot: box: %s\n", text.c_str());
+        return buttons == TBoxButtons::Ok ? TAnswer::Ok
+             : buttons == TBoxButtons::YesNo ? TAnswer::No : TAnswer::Cancel;
+    }
+    void Beep() override {}
+    void PlaySound(TSound) override {}
+    int AudioOutputCount() override { return 0; }
+    void Pause(int) override {}
+    std::string OpenFileName(const TFileDialog &) override { return {}; }
+    std::string SaveFileName(const TFileDialog &) override { return {}; }
+    void ShowHelpContents() override {}
+    void CloseHelp() override {}
+};
+
+bool WaitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2 || args.size() > 3) {
+        std::fprintf(stderr, "usage: varnel-screenshot <out.png> [chip]\n");
+        return 2;
+    }
+    int chip = -1;
+    if (args.size() == 3) {
+        chip = FindChip(args[2].toStdString());
+        if (chip < 0) {
+            std::fprintf(stderr, "varnel-screenshot: unknown chip %s (%s)\n",
+                         qPrintable(args[2]), ChipNameList().c_str());
+            return 2;
+        }
+    }
+
+    std::string error;
+    const std::unique_ptr<TSimulatedBoard> board = TSimulatedBoard::Start("", error);
+    if (!board) {
+        std::fprintf(stderr, "varnel-screenshot: the virtual board did not start: %s\n",
+                     error.c_str());
+        return 1;
+    }
+    TQuietUi ui;
+    TProjFm window(ui);
+    window.DeviceOverride = board->DevicePath();
+    window.show();
+    if (!WaitFor([&] { return window.WorkState.Started; }, 5000)) {
+        std::fprintf(stderr, "varnel-screenshot: no start-up tick\n");
+        return 1;
+    }
+    // The board's "PP" brings the board panel into view.
+    WaitFor([&] { return window.BoardPanel->isVisible(); }, 3000);
+    if (chip >= 0) {
+        window.ChipSelect->setCurrentIndex(chip);
+        emit window.ChipSelect->activated(chip);
+        if (!WaitFor([&] { return !window.Timer1->isActive(); }, 6000)) {
+            std::fprintf(stderr, "varnel-screenshot: the placement did not end\n");
+            return 1;
+        }
+    }
+    WaitFor([] { return false; }, 200); // let the last paint land
+    if (!window.grab().save(args[1], "PNG")) {
+        std::fprintf(stderr, "varnel-screenshot: cannot write %s\n", qPrintable(args[1]));
+        return 1;
+    }
+    return 0;
+}
