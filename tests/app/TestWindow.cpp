@@ -1,11 +1,16 @@
 // The main window through its real controls, offscreen, with the serial port
 // on a real pseudo-terminal.
 #include "app/prog2.h"
+#include "app/Controls.h"
+#include "board/SimulatedBoard.h"
+#include "chips/ChipCatalogue.h"
 #include "support/RecordingUi.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -193,6 +198,69 @@ TEST_F(Window, CloseWithoutAskingWhenNothingIsUnsavedOrAnswerNo)
     Fm->WorkState.NewDataListed = true;
     Ui.Answers = {TAnswer::No};
     EXPECT_TRUE(Fm->close());
+}
+
+// The program as the README's run command starts it: the built-in virtual
+// board announces itself, and a Read brings back the emulated chip.
+TEST_F(Window, VirtualBoardAnnouncesItselfAndReadReturnsItsChip)
+{
+    std::string error;
+    auto board = TSimulatedBoard::Start(std::string(), error);
+    ASSERT_TRUE(board) << error;
+    TBoardChip chip;
+    for (int i = 0; i < TBoardChip::RomWords; ++i)
+        chip.Rom[i] = uint16_t((i * 37) & 0x3FFF);
+    for (int i = 0; i < TBoardChip::EepBytes; ++i)
+        chip.Eep[i] = uint8_t(255 - i);
+    chip.Id = 0x1234;
+    chip.Config = 0x3FF1;
+    board->Server().SetChip(chip);
+
+    Fm = std::make_unique<TProjFm>(Ui);
+    Fm->DeviceOverride = board->DevicePath();
+    Fm->show();
+    ASSERT_TRUE(WaitFor([this] { return Fm->BoardPanel->x() == 40; }));
+    EXPECT_TRUE(Fm->BoardPanel->isVisible());
+    EXPECT_TRUE(Ui.Boxes.empty());
+
+    const int f84 = FindChip("16F84");
+    Fm->ChipSelect->setCurrentIndex(f84);
+    Fm->ChipSelectChange(f84);
+    for (int step = 0; step < 4; ++step)
+        Fm->Timer1Timer();
+    ASSERT_EQ(Fm->WorkState.RomSize, 1024);
+
+    Fm->ReadButt->click();
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Reading");
+    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.NewDataListed; }, 15000));
+    ASSERT_EQ(Fm->WorkState.RomData.size(), 1024u);
+    ASSERT_EQ(Fm->WorkState.EepData.size(), 64u);
+    EXPECT_EQ(Fm->WorkState.RomData[1], std::to_string(37));
+    EXPECT_EQ(Fm->WorkState.RomData[1023], std::to_string((1023 * 37) & 0x3FFF));
+    EXPECT_EQ(Fm->WorkState.EepData[63], "192");
+    EXPECT_EQ(Fm->IDedit->text().toStdString(), "1234");
+    EXPECT_EQ(Fm->WorkState.FuseWord, 0x3FF1);
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
+    EXPECT_TRUE(Ui.Boxes.empty());
+}
+
+TEST_F(Window, DefaultScreenKeepsTheImageButShowsNoChip)
+{
+    StartWindow();
+    const int f84 = FindChip("16F84");
+    Fm->ChipSelect->setCurrentIndex(f84);
+    Fm->ChipSelectChange(f84);
+    for (int step = 0; step < 4; ++step)
+        Fm->Timer1Timer();
+    Fm->WorkState.RomData.assign(1024, "16383");
+    Fm->WorkState.EepData.assign(64, "255");
+    Fm->SetDefaultScreen();
+    EXPECT_EQ(Fm->WorkState.RomData.size(), 1024u);
+    EXPECT_EQ(Fm->WorkState.EepData.size(), 64u);
+    EXPECT_EQ(Fm->ChipSelect->currentIndex(), -1);
+    EXPECT_EQ(Fm->WorkState.RomSize, 0);
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
+    EXPECT_EQ(Fm->MemoPad->Canvas().pixelColor(200, 150), QColor(Qt::white));
 }
 
 } // namespace
