@@ -6,7 +6,7 @@ set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_TESTS=OFF
-cmake --build "$top/build" --target varnelpro -j"$(nproc)"
+cmake --build "$top/build" --target varnelpro varnelpro-cli varnel-board -j"$(nproc)"
 cd "$top/build"
 if [ "${VARNEL_HARDWARE:-0}" = 1 ]; then
     exec ./varnelpro "$@"

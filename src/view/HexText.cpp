@@ -1,5 +1,7 @@
 #include "view/HexText.h"
 
+#include "app/WorkState.h"
+
 int HexToDec(char c)
 {
     if (c >= '0' && c <= '9')
@@ -69,6 +71,24 @@ int32_t IdTextValue(const std::string &text)
     for (char c : PadIdText(text))
         value = value * 16 + HexToDec(c);
     return value;
+}
+
+int32_t LastNonBlankWord(const std::vector<std::string> &romData)
+{
+    int32_t last = static_cast<int32_t>(romData.size()) - 1;
+    while (last >= 0 && romData[static_cast<size_t>(last)] == BlankWord)
+        --last;
+    return last;
+}
+
+int32_t ProgramEnd(const std::vector<std::string> &romData, int32_t romSize)
+{
+    const int32_t last = LastNonBlankWord(romData);
+    if (last < 0)
+        return 0;
+    constexpr int32_t Round = 8; // ProgEnd is always a whole number of 8-word rows
+    const int32_t end = (last + Round) / Round * Round;
+    return end < romSize ? end : romSize;
 }
 
 namespace {

@@ -29,6 +29,14 @@ std::string PadIdText(const std::string &text);
 // character that is not an upper-case hex digit counts as 15.
 int32_t IdTextValue(const std::string &text);
 
+// Index of the last program word whose text is not the blank "16383",
+// searching from the end; -1 when every word is blank or the list is empty.
+int32_t LastNonBlankWord(const std::vector<std::string> &romData);
+
+// ProgEnd of the Program command: one past the last non-blank word, rounded
+// up to a multiple of 8 and at most romSize; 0 when there is nothing to write.
+int32_t ProgramEnd(const std::vector<std::string> &romData, int32_t romSize);
+
 // Memory pad: 20 lines of 8 entries, every line 59 characters long.
 inline constexpr int PadLineCount = 20;
 inline constexpr int PadLineEntries = 8;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit status of varnelpro-cli; scripts test these, so they never change.
+enum TExitCode {
+    ecSuccess = 0,
+    ecBadInput = 1,       // usage, unknown chip, bad option value
+    ecFileRefused = 2,    // the HEX file was refused, or a file could not be written
+    ecBoardFailure = 3,   // serial data error, a failed write, a declined question
+    ecVerifyMismatch = 4, // the chip differs from the file
+    ecNoResponse = 5      // the board did not answer
+};
+
+enum class TCliCommand { None, Chips, HexInfo, Read, Program, Verify, Erase };
+
+struct TCliArgs
+{
+    TCliCommand Command = TCliCommand::None;
+    std::string File; // the HEX file of hexinfo, program and verify
+    std::string Chip;
+
+    // The line: at most one of them; none means port 1.
+    int Port = 0;
+    std::string Device;
+    bool Simulate = false;
+    std::string BoardImage;
+    std::string BoardSave;
+    std::vector<std::string> BoardFaults; // "name[=value]" of varnel-board's options
+
+    bool Icsp = false;
+    std::string Id;     // upper-case hex digits, 1 to 4; empty: the file's ID
+    std::string OscCal; // upper-case hex digits, 1 or 2
+    std::vector<std::string> Fuses;
+    bool Yes = false;
+    std::string Output;
+    bool Dump = false;
+    bool Quiet = false;
+
+    bool Help = false;
+    std::string Error; // non-empty: refused, exit ecBadInput
+};
+
+// Arguments without the program name.
+TCliArgs ParseCliArgs(const std::vector<std::string> &args);
+std::string CliUsage();

@@ -1,0 +1,78 @@
+#include "cli/CliPanel.h"
+
+#include "app/WorkState.h"
+#include "chips/FusePanel.h"
+#include "cli/CliTerminal.h"
+#include "hexfile/HexWriter.h"
+
+namespace {
+
+constexpr int WaitTimerInterval = 300;
+
+} // namespace
+
+TTermPanel::TTermPanel(TWorkState &ws, TFusePanel &fuses, TTerminal &terminal)
+    : Ws(ws), Fuses(fuses), Terminal(terminal)
+{
+    WaitTimer.setInterval(WaitTimerInterval);
+    QObject::connect(&WaitTimer, &QTimer::timeout, &WaitTimer, [this] {
+        if (OnWaitTimer)
+            OnWaitTimer();
+    });
+}
+
+void TTermPanel::SetStatus(const std::string &text)
+{
+    Terminal.Status(text);
+}
+
+void TTermPanel::SetProgress(int position)
+{
+    // ResetVars zeroes the bar after the operation; that is no progress.
+    if (Ws.OpStep >= 0 || Ws.AnyOperationFlag())
+        Terminal.Progress(position, ProgressMax);
+}
+
+void TTermPanel::SetProgressMax(int maximum)
+{
+    ProgressMax = maximum;
+}
+
+std::string TTermPanel::IdText() const
+{
+    return Fuses.IdText();
+}
+
+void TTermPanel::SetIdText(const std::string &text)
+{
+    Fuses.SetIdText(text);
+}
+
+bool TTermPanel::CodeProtectOnSelected() const
+{
+    return Fuses.CodeProtectOnSelected();
+}
+
+void TTermPanel::UpDateFuseSettings()
+{
+    Fuses.Show(Ws.FuseWord);
+    Fuses.ShowId(Ws.IdValue);
+}
+
+void TTermPanel::ShowBoardPanel()
+{
+    BoardFound = true;
+    Terminal.Note("PicVarnel board found");
+}
+
+bool TTermPanel::RunSave()
+{
+    if (SavePath.empty() || (Ws.RomData.empty() && Ws.EepData.empty()))
+        return false;
+    if (SaveINHX8MFile(Ws, Fuses.IdText(), SavePath)) {
+        Ws.NewDataListed = false;
+        return true;
+    }
+    Terminal.Message(SaveProblemMessage);
+    return false;
+}

@@ -1,0 +1,150 @@
+#include "cli/CliTerminal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr char ReadyStatus[] = "Program Ready";
+constexpr int BarCells = 30;
+constexpr int StatusWidth = 14; // the longest status, "Blank Testing", and a space
+
+std::string Lines(std::string text)
+{
+    for (char &c : text) {
+        if (c == '\r')
+            c = '\n';
+    }
+    return text;
+}
+
+} // namespace
+
+TTerminal::TTerminal(bool quiet) : Quiet(quiet), ErrTty(::isatty(STDERR_FILENO) == 1)
+{
+}
+
+void TTerminal::Message(const std::string &text)
+{
+    EndProgress();
+    std::fprintf(stderr, "%s\n", Lines(text).c_str());
+    std::fflush(stderr);
+}
+
+void TTerminal::Note(const std::string &text)
+{
+    if (Quiet)
+        return;
+    Message(text);
+}
+
+void TTerminal::Status(const std::string &text)
+{
+    if (text == CurrentStatus)
+        return;
+    EndProgress();
+    CurrentStatus = text;
+    Position = 0;
+    if (Quiet || text == ReadyStatus)
+        return;
+    if (ErrTty) {
+        DrawBar();
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void TTerminal::Progress(int position, int maximum)
+{
+    Position = position;
+    Maximum = maximum;
+    if (Quiet || !ErrTty || CurrentStatus.empty() || CurrentStatus == ReadyStatus)
+        return;
+    DrawBar();
+}
+
+void TTerminal::DrawBar()
+{
+    const int max = Maximum > 0 ? Maximum : 1;
+    const int pos = Position < 0 ? 0 : (Position > max ? max : Position);
+    const int cells = static_cast<int>(static_cast<long long>(pos) * BarCells / max);
+    if (BarShown && cells == DrawnCells)
+        return;
+    DrawnCells = cells;
+    BarShown = true;
+    std::string bar(static_cast<size_t>(cells), '#');
+    bar.resize(BarCells, ' ');
+    std::fprintf(stderr, "\r%-*s[%s] %3d%%", StatusWidth, CurrentStatus.c_str(), bar.c_str(),
+                 static_cast<int>(static_cast<long long>(pos) * 100 / max));
+    std::fflush(stderr);
+}
+
+void TTerminal::EndProgress()
+{
+    if (!BarShown)
+        return;
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    BarShown = false;
+    DrawnCells = -1;
+}
+
+bool TTerminal::Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer)
+{
+    if (::isatty(STDIN_FILENO) != 1)
+        return false;
+    std::FILE *tty = std::fopen("/dev/tty", "r+");
+    if (!tty)
+        return false;
+    EndProgress();
+    const bool cancel = buttons == TBoxButtons::YesNoCancel;
+    std::fprintf(tty, "%s %s ", Lines(question).c_str(), cancel ? "[y/n/C]" : "[y/N]");
+    std::fflush(tty);
+    char line[64] = {};
+    const bool got = std::fgets(line, sizeof line, tty) != nullptr;
+    std::fclose(tty);
+    const char c = got ? line[0] : '\0';
+    if (c == 'y' || c == 'Y')
+        answer = TAnswer::Yes;
+    else if (cancel && c != 'n' && c != 'N')
+        answer = TAnswer::Cancel;
+    else
+        answer = TAnswer::No;
+    return true;
+}
+
+TTermUi::TTermUi(TTerminal &terminal, bool answerYes) : Terminal(terminal), AnswerYes(answerYes)
+{
+}
+
+TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons)
+{
+    TAnswer answer = TAnswer::Ok;
+    if (kind == TBoxKind::Confirmation) {
+        if (AnswerYes) {
+            Terminal.Message(text);
+            Terminal.Message("Answered Yes (--yes).");
+            answer = TAnswer::Yes;
+        } else if (!Terminal.Ask(text, buttons, answer)) {
+            // Nobody to ask: the answer that changes nothing.
+            answer = buttons == TBoxButtons::YesNoCancel ? TAnswer::Cancel : TAnswer::No;
+            Terminal.Message(text);
+            Terminal.Message(std::string("No terminal to answer on: answered ")
+                             + (answer == TAnswer::Cancel ? "Cancel" : "No")
+                             + " (--yes answers Yes).");
+        }
+    } else {
+        Terminal.Message(text);
+    }
+    Shown.push_back({kind, text, answer});
+    return answer;
+}
+
+void TTermUi::Pause(int milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}

@@ -1,0 +1,385 @@
+// The command line as a script sees it: the real executable, its output and
+// its exit status, against gpasm-built images and the built-in virtual board.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef VARNEL_CLI
+#error "VARNEL_CLI must name the varnelpro-cli executable"
+#endif
+#ifndef VARNEL_HEX_TEST_DATA
+#error "VARNEL_HEX_TEST_DATA must name the folder of the assembler sources"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun
+{
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string Quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadAll(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A fresh folder, removed afterwards.
+struct TTempDir
+{
+    TTempDir()
+    {
+        std::random_device rd;
+        Path = fs::temp_directory_path()
+                / ("varnel-cli-" + std::to_string(rd()) + std::to_string(rd()));
+        fs::create_directories(Path);
+    }
+    ~TTempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(Path, ec);
+    }
+    std::string File(const std::string &name) const { return (Path / name).string(); }
+
+    fs::path Path;
+};
+
+// Standard input is /dev/null, so no question can wait for an answer.
+TRun RunCommand(const std::string &command, const fs::path &errFile)
+{
+    TRun run;
+    const std::string line = command + " </dev/null 2>" + Quote(errFile.string());
+    std::FILE *pipe = popen(line.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.Out.append(buffer, got);
+    const int status = pclose(pipe);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Err = ReadAll(errFile);
+    return run;
+}
+
+bool HaveGpasm()
+{
+    return std::system("command -v gpasm >/dev/null 2>&1") == 0;
+}
+
+std::string FieldLine(const std::string &out, const std::string &name)
+{
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") == 0)
+            return line.substr(line.find_first_not_of(' ', name.size() + 1));
+    }
+    return "(no " + name + " line)";
+}
+
+class CliTest : public testing::Test
+{
+protected:
+    // The HEX test programs, assembled once for the whole suite.
+    static void SetUpTestSuite()
+    {
+        if (!HaveGpasm())
+            return;
+        Dir = new TTempDir;
+        for (const char *name : {"eeprom84", "bank877", "osccal671"}) {
+            const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/" + name + ".asm";
+            const std::string cmd = "cd " + Quote(Dir->Path.string()) + " && gpasm -a inhx8m -o "
+                    + Quote(std::string(name) + ".hex") + " " + Quote(source) + " >/dev/null";
+            Assembled = std::system(cmd.c_str()) == 0;
+            if (!Assembled)
+                return;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete Dir;
+        Dir = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!HaveGpasm())
+            GTEST_SKIP() << "gpasm is not installed (Debian package gputils)";
+        ASSERT_TRUE(Assembled) << "gpasm failed on the HEX test programs";
+    }
+
+    static std::string Hex(const std::string &name) { return Dir->File(name + ".hex"); }
+    static std::string Scratch(const std::string &name) { return Dir->File(name); }
+
+    static TRun Cli(const std::vector<std::string> &args)
+    {
+        std::string command = Quote(VARNEL_CLI);
+        for (const std::string &arg : args)
+            command += " " + Quote(arg);
+        return RunCommand(command, Dir->Path / "stderr.txt");
+    }
+
+    static TTempDir *Dir;
+    static bool Assembled;
+};
+
+TTempDir *CliTest::Dir = nullptr;
+bool CliTest::Assembled = false;
+
+std::string Show(const TRun &run)
+{
+    return "exit " + std::to_string(run.Status) + "\nstdout:\n" + run.Out + "stderr:\n" + run.Err;
+}
+
+struct TImageCase
+{
+    const char *File;
+    const char *Chip;
+    const char *Id;
+    const char *Configuration; // as the assembler's __config line asks
+    const char *LastWord;
+    const char *ProgEnd;
+    const char *PadLine;  // one line of the --dump output
+    const char *OscCal;   // nullptr: no OSCCAL line
+};
+
+const TImageCase ImageCases[] = {
+    {"eeprom84", "16F84", "1A2B", "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF",
+     "03FB = 2ABC", "0400 (1024)", "03F8: 0000 3FFF 1234 2ABC 3FFF 3FFF 3FFF 3FFF", nullptr},
+    {"eeprom84", "16F84", "1A2B", nullptr, nullptr, nullptr,
+     "0000:   48   65   6C   6C   6F   2C   20   63     Hello,.c", nullptr},
+    {"bank877", "16F877", "FFFF", nullptr, "1FFF = 0ABC", "2000 (8192)",
+     "1FF8: 0001 0002 0003 0004 0005 0006 1234 0ABC", nullptr},
+    {"osccal671", "12C671", "00C5",
+     "3F74  WDT off, MCLRE off, PWRTE off, Oscillator INTIO, Code Protect OFF", "03FF = 347C",
+     "0400 (1024)", "03F8: 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 347C", "347C (RETLW 0x7C)"},
+};
+
+TEST_F(CliTest, HexInfoShowsTheAssembledImages)
+{
+    for (const TImageCase &c : ImageCases) {
+        SCOPED_TRACE(c.File);
+        const TRun run = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
+        ASSERT_EQ(run.Status, 0) << Show(run);
+        EXPECT_EQ(FieldLine(run.Out, "ID"), c.Id);
+        if (c.Configuration) {
+            EXPECT_EQ(FieldLine(run.Out, "Configuration"), c.Configuration);
+        }
+        if (c.LastWord) {
+            EXPECT_EQ(FieldLine(run.Out, "Last word"), c.LastWord);
+        }
+        if (c.ProgEnd) {
+            EXPECT_EQ(FieldLine(run.Out, "ProgEnd"), c.ProgEnd);
+        }
+        EXPECT_NE(run.Out.find(std::string("\n") + c.PadLine), std::string::npos) << run.Out;
+        if (c.OscCal) {
+            EXPECT_EQ(FieldLine(run.Out, "OSCCAL"), c.OscCal);
+        }
+        EXPECT_EQ(run.Err, "");
+    }
+}
+
+// program -> read -> verify through the virtual board, chained by files: the
+// chip that one run leaves is the next run's board image.
+TEST_F(CliTest, ProgramReadVerifyRoundTrips)
+{
+    const struct
+    {
+        const char *File;
+        const char *Chip;
+    } cases[] = {{"eeprom84", "16F84"}, {"bank877", "16F877"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Chip);
+        const std::string chip = Scratch(std::string(c.Chip) + "-chip.hex");
+        const std::string read = Scratch(std::string(c.Chip) + "-read.hex");
+        TRun run = Cli({"program", Hex(c.File), "--chip", c.Chip, "--simulate", "--board-save",
+                        chip});
+        ASSERT_EQ(run.Status, 0) << Show(run);
+        EXPECT_NE(run.Err.find("Programming complete."), std::string::npos) << run.Err;
+
+        run = Cli({"read", "--chip", c.Chip, "--simulate", "--board-image", chip, "-o", read});
+        ASSERT_EQ(run.Status, 0) << Show(run);
+
+        run = Cli({"verify", Hex(c.File), "--chip", c.Chip, "--simulate", "--board-image", read});
+        EXPECT_EQ(run.Status, 0) << Show(run);
+        EXPECT_NE(run.Err.find("Data verified."), std::string::npos) << run.Err;
+
+        // What was read is the file, word for word, byte for byte.
+        const TRun original = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
+        const TRun copy = Cli({"hexinfo", read, "--chip", c.Chip, "--dump"});
+        ASSERT_EQ(copy.Status, 0) << Show(copy);
+        EXPECT_EQ(copy.Out, original.Out);
+    }
+}
+
+struct TFailureCase
+{
+    const char *Name;
+    std::vector<std::string> Args; // "@name" is the assembled file, "%name" a scratch file
+    int Status;
+    const char *Message;
+};
+
+TEST_F(CliTest, EachFailureHasItsExitCodeAndMessage)
+{
+    std::ofstream(Scratch("bad.hex")) << ":020000000528D1\n:08000800090083168601831232X\n"
+                                         ":00000001FF\n";
+    const TFailureCase cases[] = {
+        {"unknown chip", {"hexinfo", "@eeprom84", "--chip", "16F85"}, 1, "Unknown chip \"16F85\""},
+        {"bad ID", {"program", "@eeprom84", "--chip", "16F84", "--id", "12G4"}, 1, "--id takes"},
+        {"no file", {"verify", "--chip", "16F84", "--simulate"}, 1, "needs a HEX file"},
+        {"unknown fuse", {"hexinfo", "@eeprom84", "--chip", "16F84", "--fuse", "FOO=on"}, 1,
+         "Unknown fuse \"FOO\" for 16F84"},
+        {"code protect declined",
+         {"program", "@eeprom84", "--chip", "16C61", "--simulate", "--fuse", "CodeProtect=ON"},
+         1, "No terminal to answer on"},
+        {"refused file", {"program", "%bad.hex", "--chip", "16F84", "--simulate"}, 2,
+         "There was a data problem in the HEX file on line 2."},
+        {"no OSCCAL value", {"program", "@eeprom84", "--chip", "12C671", "--simulate"}, 2,
+         "There is no OSCCAL value listed in the HEX file."},
+        {"failed word",
+         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault",
+          "fail-word=3"},
+         3, "ROM verify error at address 0003"},
+        {"board error report",
+         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault", "x-at=5"},
+         3, "Serial data error."},
+        {"failed ID", {"program", "@bank877", "--chip", "16F877", "--simulate", "--board-fault",
+                       "fail-id"},
+         3, "Programming ID failed."},
+        {"not blank, declined",
+         {"program", "@osccal671", "--chip", "12C671", "--simulate", "--board-image",
+          "@osccal671"},
+         3, "ROM is not blank. Continue?"},
+        {"port cannot be opened", {"erase", "--chip", "16F84", "--device", "%missing-tty"}, 3,
+         "There appears to be a problem accessing the COM Port"},
+        {"ROM mismatch", {"verify", "@eeprom84", "--chip", "16F84", "--simulate"}, 4,
+         "ROM verify error at address 0000"},
+        {"ID mismatch",
+         {"verify", "@eeprom84", "--chip", "16F84", "--simulate", "--board-image", "@eeprom84",
+          "--id", "0"},
+         4, "ID error."},
+        {"fuse mismatch",
+         {"verify", "@eeprom84", "--chip", "16F84", "--simulate", "--board-image", "@eeprom84",
+          "--fuse", "WDT=on"},
+         4, "Fuse error."},
+        {"board falls silent",
+         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault",
+          "silent-from=6"},
+         5, "No response from programmer board"},
+    };
+    for (const TFailureCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> args;
+        for (const std::string &arg : c.Args) {
+            if (!arg.empty() && arg[0] == '@')
+                args.push_back(Hex(arg.substr(1)));
+            else if (!arg.empty() && arg[0] == '%')
+                args.push_back(Scratch(arg.substr(1)));
+            else
+                args.push_back(arg);
+        }
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, c.Status) << Show(run);
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << Show(run);
+    }
+}
+
+// A line that nobody answers: a pseudo-terminal whose master stays unread.
+TEST_F(CliTest, SilentLineIsNoResponse)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    const TRun run = Cli({"read", "--chip", "16F84", "--device", slave});
+    ::close(master);
+    EXPECT_EQ(run.Status, 5) << Show(run);
+    EXPECT_NE(run.Err.find("No response from programmer board"), std::string::npos) << Show(run);
+}
+
+TEST(CliChips, ListsTheCatalogue)
+{
+    TTempDir dir;
+    const TRun run = RunCommand(Quote(VARNEL_CLI) + " chips", dir.Path / "stderr.txt");
+    ASSERT_EQ(run.Status, 0) << Show(run);
+    std::istringstream lines(run.Out);
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(lines, line))
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 39u) << run.Out; // a heading and 38 chips
+    // Name, program words, EEPROM bytes, socket pins, code-protect warning.
+    const auto has = [&](const std::string &row) {
+        return run.Out.find(row + "\n") != std::string::npos;
+    };
+    EXPECT_TRUE(has("12C671     1024       0     8  no"));
+    EXPECT_TRUE(has("16C61      1024       0    18  yes"));
+    EXPECT_TRUE(has("16F84      1024      64    18  no"));
+    EXPECT_TRUE(has("16F877     8192     256    40  no"));
+}
+
+// --fuse runs the fuse panel's rule for its control: exactly its bits change.
+TEST_F(CliTest, FuseOverridesChangeTheirRuleBits)
+{
+    const struct
+    {
+        const char *File;
+        const char *Chip;
+        const char *Setting;
+        const char *Word; // the file's word with the control's rule applied
+    } cases[] = {
+        {"eeprom84", "16F84", "WDT=on", "3FF5"},         // 3FF1 OR 0x0004
+        {"eeprom84", "16F84", "Oscillator=HS", "3FF2"},  // bits 1..0 become 10
+        {"bank877", "16F877", "BODEN=off", "3F3A"},      // 3F7A AND 0x3FBF
+        {"bank877", "16F877", "CodeProtect=ON", "0F4A"}, // both pairs 00
+        {"osccal671", "12C671", "MCLRE=on", "3FF4"},     // 3F74 OR 0x0080
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Setting);
+        const TRun run = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--fuse", c.Setting});
+        ASSERT_EQ(run.Status, 0) << Show(run);
+        EXPECT_EQ(FieldLine(run.Out, "Configuration").substr(0, 4), c.Word);
+    }
+
+    // Written to the chip and read back, then switched off again.
+    const std::string on = Scratch("wdt-on.hex");
+    TRun run = Cli({"program", Hex("eeprom84"), "--chip", "16F84", "--simulate", "--fuse",
+                    "WDT=on", "--board-save", on, "-q"});
+    ASSERT_EQ(run.Status, 0) << Show(run);
+    run = Cli({"hexinfo", on, "--chip", "16F84"});
+    EXPECT_EQ(FieldLine(run.Out, "Configuration"),
+              "3FF5  WDT on, PWRTE on, Oscillator XT, Code Protect OFF");
+    run = Cli({"hexinfo", on, "--chip", "16F84", "--fuse", "WDT=off"});
+    EXPECT_EQ(FieldLine(run.Out, "Configuration"),
+              "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF");
+}
+
+} // namespace
