@@ -1,1 +1,433 @@
-// placeholder
+#include "link/BoardLink.h"
+
+#include "app/FrontPanel.h"
+#include "app/UiServices.h"
+#include "app/WorkState.h"
+#include "link/ByteLine.h"
+#include "view/HexText.h"
+
+namespace {
+
+constexpr int32_t WatchdogLimit = 10;     // ticks of 300 ms without data
+constexpr int32_t RxLast = 19;            // RxCount never passes this
+constexpr int32_t IdleScanLength = 20;    // idle "X"/"Q" scan, whatever RxCount
+
+// An image entry as a number; a missing or unreadable entry is blank, so a
+// sequence never fails on the image itself.
+int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t blank)
+{
+    int32_t value = blank;
+    if (addr >= 0 && static_cast<size_t>(addr) < list.size()
+        && DecimalValue(list[static_cast<size_t>(addr)], value))
+        return value;
+    return blank;
+}
+
+// Receive events are never nested: one that a modal box lets through is
+// replayed right after the running one, as the event thread would deliver it.
+struct TNestGuard
+{
+    bool &Flag;
+    explicit TNestGuard(bool &flag) : Flag(flag) { Flag = true; }
+    ~TNestGuard() { Flag = false; }
+};
+
+} // namespace
+
+TBoardLink::TBoardLink(TWorkState &ws, TFrontPanel &panel, TUiServices &ui, TByteLine &line)
+    : Ws(ws), Panel(panel), Ui(ui), Line(line)
+{
+}
+
+void TBoardLink::EnableProgrammer()
+{
+    Ws.ResetVars(Panel);
+    Ws.XferAddr = 0;
+    Ws.OpStep = 0;
+    Ws.SocketChar = (Ws.SocketType == 1 || Ws.SocketType == 2) ? '2' : '1';
+    if (Ws.IcspOn)
+        Ws.SocketChar = '1';
+    const std::string idText = PadIdText(Panel.IdText());
+    Panel.SetIdText(idText);
+    SendStart();
+    Ws.IdValue = IdTextValue(idText);
+    Ws.WaitTicks = 0;
+    Panel.StartWaitTimer();
+    Panel.SetPanelsEnabled(false);
+}
+
+void TBoardLink::WaitTimerTimer()
+{
+    ++Ws.WaitTicks;
+    if (Ws.WaitTicks != WatchdogLimit)
+        return;
+    if (Ws.ReadRun)
+        EmptyImage();
+    Ws.ResetVars(Panel);
+    Ui.Beep();
+    ErrorBox("No response from programmer board");
+    Panel.SetStatus("Program Ready");
+}
+
+bool TBoardLink::ICSPbuttClick()
+{
+    if (!Panel.PlacementRunning() && !Ws.Busy)
+        Ws.IcspOn = !Ws.IcspOn;
+    return Ws.IcspOn;
+}
+
+std::string TBoardLink::IcspCaption(bool icspOn)
+{
+    return icspOn ? "&ICSP - ON" : "&ICSP - OFF";
+}
+
+void TBoardLink::Serial1RxData()
+{
+    if (InRxData) {
+        RxPending = true;
+        return;
+    }
+    TNestGuard guard(InRxData);
+    do {
+        RxPending = false;
+        Ws.WaitTicks = 0;
+        ReceiveAndDispatch();
+    } while (RxPending);
+}
+
+void TBoardLink::StoreByte(uint8_t ch)
+{
+    Ws.RxBuf[Ws.RxCount] = ch;
+    Ws.RxBuf[Ws.RxCount + 1] = 0;
+    if (Ws.RxCount < RxLast)
+        ++Ws.RxCount;
+}
+
+void TBoardLink::ReceiveAndDispatch()
+{
+    uint8_t ch = 0;
+    for (;;) {
+        while (Ws.RxCount < RxLast && Line.ReadChar(ch) == 1)
+            StoreByte(ch);
+        const bool full = Ws.RxCount == RxLast;
+        Dispatch();
+        if (!full)
+            return;
+        // The buffer filled up with more perhaps waiting (a fast board sends
+        // a whole bulk erase's "W"s and its "Y" at once). What the reply took
+        // makes room for the rest; otherwise later bytes overwrite the last
+        // position, and after an error they go with the emptied buffer.
+        if (DataError) {
+            while (Line.ReadChar(ch) == 1) {
+            }
+            return;
+        }
+        if (Ws.RxCount < RxLast)
+            continue;
+        bool more = false;
+        while (Line.ReadChar(ch) == 1) {
+            StoreByte(ch);
+            more = true;
+        }
+        if (more)
+            Dispatch();
+        return;
+    }
+}
+
+void TBoardLink::Dispatch()
+{
+    // The first flag set names the running operation's table.
+    static const struct
+    {
+        bool TWorkState::*Flag;
+        const TStepTable *Table;
+    } Handlers[] = {
+        {&TWorkState::EraseRun, &EraseTable},   {&TWorkState::EraseProgramRun, &EepProgTable},
+        {&TWorkState::ProgramRun, &ProgTable},  {&TWorkState::VerifyRun, &VerifyTable},
+        {&TWorkState::BlankRun, &BlankTable},   {&TWorkState::ReadRun, &ReadTable},
+    };
+    DataError = false;
+    do {
+        Redispatch = false;
+        const TStepTable *table = nullptr;
+        for (const auto &handler : Handlers) {
+            if (Ws.*handler.Flag) {
+                table = handler.Table;
+                break;
+            }
+        }
+        if (table)
+            RunTable(*table);
+        else
+            IdleHandling();
+    } while (Redispatch && !DataError);
+    if (DataError)
+        DataErrorPath();
+}
+
+void TBoardLink::RunTable(const TStepTable &table)
+{
+    // One byte picks the row (its own one, else the step's "other" row);
+    // then that row's Needs decide whether it acts now.
+    if (Ws.RxCount < 1)
+        return;
+    const TStepRow *row = nullptr;
+    for (size_t i = 0; i < table.Count; ++i) {
+        const TStepRow &candidate = table.Rows[i];
+        if (candidate.Step != Ws.OpStep)
+            continue;
+        if (candidate.Reply == Ws.RxBuf[0]) {
+            row = &candidate;
+            break;
+        }
+        if (candidate.Reply == AnyReply && !row)
+            row = &candidate;
+    }
+    if (!row)
+        return;
+    const bool ready = row->Needs == AtLeast ? Ws.RxCount >= row->Count
+                                                     : Ws.RxCount == row->Count;
+    if (!ready)
+        return;
+    Ws.OpStep = row->Next;
+    if (row->Action)
+        (this->*row->Action)();
+}
+
+void TBoardLink::IdleHandling()
+{
+    for (int32_t i = 0; i < IdleScanLength; ++i) {
+        if (Ws.RxBuf[i] == 'X') {
+            DataError = true;
+            return;
+        }
+        if (Ws.RxBuf[i] == 'Q') {
+            Ws.ResetVars(Panel);
+            return;
+        }
+    }
+    if (Ws.RxCount <= 1)
+        return;
+    if (Ws.RxBuf[0] == 'B' && Ws.RxBuf[1] == 'L') {
+        TakeReply();
+    } else if (Ws.RxBuf[0] == 'P' && Ws.RxBuf[1] == 'P') {
+        TakeReply();
+        Send('Y');
+        Panel.SetDefaultScreen();
+        Panel.ShowBoardPanel();
+    }
+}
+
+void TBoardLink::DataErrorPath()
+{
+    Ui.Beep();
+    Send(CmdAbort);
+    ErrorBox("Serial data error.");
+    if (Ws.ReadRun)
+        EmptyImage();
+    Ws.ResetVars(Panel);
+}
+
+bool TBoardLink::CommandsRefused() const
+{
+    // An Erase or blank test holds its flag without Busy; a second Start in
+    // the middle of it would break both operations.
+    return Panel.PlacementRunning() || Ws.Busy || Ws.AnyOperationFlag() || !Ws.ChipApplied();
+}
+
+void TBoardLink::ProgButtClick()
+{
+    if (CommandsRefused())
+        return;
+    if (Ws.RomData.empty()) {
+        Ui.Beep();
+        InfoBox("Nothing to program.");
+        return;
+    }
+    if (Ws.CodeProtectWarn && Panel.CodeProtectOnSelected()) {
+        Ui.Beep();
+        const TAnswer answer = Ui.MessageBox(
+            TBoxKind::Confirmation,
+            "WARNING - Code Protect fuse is set.\rIf chip is the OTP or JW type you may not "
+            "be able to re-use it.\rDo you wish to continue?",
+            TBoxButtons::YesNo);
+        if (answer != TAnswer::Yes)
+            return;
+    }
+    EnableProgrammer();
+    int32_t last = static_cast<int32_t>(Ws.RomData.size()) - 1;
+    while (last >= 0 && Ws.RomData[static_cast<size_t>(last)] == BlankWord)
+        --last;
+    if (last < 0) {
+        Ui.Beep();
+        InfoBox("Nothing to program.");
+        Ws.ResetVars(Panel);
+        return;
+    }
+    Ws.ProgEnd = (last + 1 + 7) / 8 * 8;
+    if (Ws.RomSize < Ws.ProgEnd)
+        Ws.ProgEnd = Ws.RomSize;
+    std::string status;
+    if (Ws.EepSize != 0) {
+        Ws.EraseProgramRun = true;
+        status = "Erasing chip";
+    } else {
+        Ws.ProgramRun = true;
+        status = "Blank Testing";
+    }
+    Ws.Busy = true;
+    Panel.SetStatus(status);
+}
+
+void TBoardLink::ReadButtClick()
+{
+    if (CommandsRefused())
+        return;
+    if (Ws.NewDataListed) {
+        Ui.Beep();
+        const TAnswer answer =
+            Ui.MessageBox(TBoxKind::Confirmation, "New data file listed. Do you wish to save it?",
+                          TBoxButtons::YesNoCancel);
+        // A save that is cancelled or fails keeps the unsaved image.
+        if (answer == TAnswer::Yes) {
+            if (!Panel.RunSave())
+                return;
+        } else if (answer != TAnswer::No) {
+            return;
+        }
+    }
+    Ws.RomData.clear();
+    Panel.ClearPad();
+    Ws.EepData.clear();
+    Panel.SetPadScroll(0);
+    EnableProgrammer();
+    Ws.ReadRun = true;
+    Ws.NewDataListed = false;
+    Ws.SetInitialFuseValue();
+    Panel.UpDateFuseSettings();
+    Ws.Busy = true;
+    Panel.SetStatus("Reading");
+}
+
+void TBoardLink::VerfButtClick()
+{
+    if (CommandsRefused())
+        return;
+    if (Ws.RomData.empty() && Ws.EepData.empty()) {
+        Ui.Beep();
+        InfoBox("Nothing to verify.");
+        return;
+    }
+    EnableProgrammer();
+    Ws.VerifyRun = true;
+    Ws.Busy = true;
+    Panel.SetStatus("Verifying");
+}
+
+void TBoardLink::EraseButtClick()
+{
+    if (CommandsRefused())
+        return;
+    EnableProgrammer();
+    if (Ws.EepSize != 0) {
+        Ws.EraseRun = true;
+        Panel.SetProgressMax(Ws.EepSize);
+        Panel.SetStatus("Erasing chip");
+        Panel.SetIdText("FFFF");
+    } else {
+        Ws.BlankRun = true;
+        Panel.SetStatus("Blank Testing");
+    }
+}
+
+void TBoardLink::CancButtClick()
+{
+    if (Ws.Busy)
+        Ws.CancelAsked = true;
+}
+
+// --- shared pieces of the rows ---
+
+void TBoardLink::TakeReply()
+{
+    Ws.RxCount = 0;
+    Ws.RxBuf[0] = 0;
+}
+
+void TBoardLink::Finish()
+{
+    Ws.ResetVars(Panel);
+}
+
+void TBoardLink::CheckSound()
+{
+    if (Ws.SoundAvailable)
+        Ui.PlaySound(TSound::Chek);
+}
+
+void TBoardLink::ErrorBox(const std::string &text)
+{
+    Ui.MessageBox(TBoxKind::Error, text, TBoxButtons::Ok);
+}
+
+void TBoardLink::InfoBox(const std::string &text)
+{
+    Ui.MessageBox(TBoxKind::Information, text, TBoxButtons::Ok);
+}
+
+void TBoardLink::Send(uint8_t command)
+{
+    Line.WriteChar(command);
+}
+
+void TBoardLink::SendBytes(std::initializer_list<int> bytes)
+{
+    std::string text;
+    for (int b : bytes)
+        text += static_cast<char>(b & 0xFF);
+    Line.WriteString(text);
+}
+
+void TBoardLink::SendStart()
+{
+    SendBytes({CmdStart, Ws.FamilyChar});
+}
+
+void TBoardLink::SendSelect()
+{
+    SendBytes({CmdSelect, Ws.SocketChar});
+}
+
+void TBoardLink::SendBulkErase()
+{
+    SendBytes({CmdBulkErase, Ws.SocketChar, Ws.EepSize >> 8, Ws.EepSize});
+}
+
+void TBoardLink::SendBlankTest()
+{
+    SendBytes({CmdBlankTest, Ws.RomSize >> 8, Ws.RomSize});
+}
+
+void TBoardLink::SendConfigAndId(uint8_t command)
+{
+    SendBytes({command, Ws.FuseWord >> 8, Ws.FuseWord, Ws.IdValue >> 8, Ws.IdValue});
+}
+
+// A program word is 14 bits: an unmasked 0xFFFF would read as the end
+// marker 0xFF 0xFF on the line.
+int32_t TBoardLink::RomWord(int32_t addr) const
+{
+    return ImageValue(Ws.RomData, addr, 0x3FFF) & 0x3FFF;
+}
+
+int32_t TBoardLink::EepByte(int32_t addr) const
+{
+    return ImageValue(Ws.EepData, addr, 0xFF) & 0xFF;
+}
+
+void TBoardLink::EmptyImage()
+{
+    Ws.RomData.clear();
+    Ws.EepData.clear();
+}

@@ -1,0 +1,853 @@
+#include "link/BoardLink.h"
+
+#include "LinkFakes.h"
+#include "app/WorkState.h"
+#include "board/VirtualBoard.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> list)
+{
+    std::string text;
+    for (int b : list)
+        text += static_cast<char>(b);
+    return text;
+}
+
+std::string Repeat(const std::string &part, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+struct TChipKind
+{
+    int RomSize, EepSize, SocketType;
+    char Family;
+};
+const TChipKind F84 = {1024, 64, 2, '1'};
+const TChipKind C671 = {1024, 0, 1, '1'};
+const TChipKind F877 = {8192, 256, 5, '0'};
+
+class LinkTest : public ::testing::Test
+{
+protected:
+    TLog Log;
+    TWorkState Ws;
+    TScriptLine Line{Log};
+    TRecPanel Panel{Log};
+    TRecUi Ui{Log};
+    TBoardLink Link{Ws, Panel, Ui, Line};
+    TVirtualBoard Board;
+    TBoardChip &Mem = Board.Chip();
+
+    void Chip(const TChipKind &chip)
+    {
+        Ws.RomSize = chip.RomSize;
+        Ws.EepSize = chip.EepSize;
+        Ws.SocketType = chip.SocketType;
+        Ws.FamilyChar = chip.Family;
+        Ws.SocketChar = chip.SocketType <= 2 ? '2' : '1';
+    }
+    void AttachBoard()
+    {
+        Board.SetReplySink([this](const std::vector<uint8_t> &reply) {
+            Line.Queue.insert(Line.Queue.end(), reply.begin(), reply.end());
+        });
+        Line.OnWrite = [this](const std::string &bytes) {
+            Board.Feed(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        };
+    }
+    // Board bytes in one receive event.
+    void Rx(const std::string &bytes)
+    {
+        Line.Queue.insert(Line.Queue.end(), bytes.begin(), bytes.end());
+        Line.Released = Line.Queue.size();
+        Link.Serial1RxData();
+    }
+    // Delivers the board's answers in receive events of at most chunk bytes.
+    void Pump(size_t chunk)
+    {
+        for (int guard = 0; !Line.Queue.empty() && guard < 100000; ++guard) {
+            Line.Released = std::min(chunk, Line.Queue.size());
+            Link.Serial1RxData();
+        }
+    }
+    // Puts a running operation at step without its earlier replies.
+    void At(bool TWorkState::*flag, int step)
+    {
+        Ws.*flag = true;
+        Ws.Busy = flag != &TWorkState::EraseRun && flag != &TWorkState::BlankRun;
+        Ws.OpStep = step;
+    }
+    void Image(int words, int bytes)
+    {
+        Ws.RomData.clear();
+        Ws.EepData.clear();
+        for (int i = 0; i < words; ++i)
+            Ws.RomData.push_back(std::to_string((i * 37 + 1) & 0x3FFF));
+        for (int i = 0; i < bytes; ++i)
+            Ws.EepData.push_back(std::to_string((i * 5 + 3) & 0xFF));
+    }
+    bool Ready() const
+    {
+        return Ws.OpStep == -1 && !Ws.AnyOperationFlag() && !Ws.Busy && !Ws.CancelAsked
+               && Panel.Status == "Program Ready";
+    }
+    TLog Boxes() const { return Only(Log, {"box:"}); }
+    // Program words sent: two-byte writes between Write program memory and
+    // the end marker.
+    int WordsSent() const
+    {
+        int words = 0;
+        bool inside = false;
+        for (const std::string &e : Log) {
+            if (e == "c:04" || e == "c:03")
+                inside = true;
+            else if (e == "s:FF FF")
+                inside = false;
+            else if (inside && e.size() == 7 && e[0] == 's')
+                ++words;
+        }
+        return words;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Start routine, watchdog, ICSP
+
+TEST_F(LinkTest, StartChoosesSocketAndTakesTheIdField)
+{
+    const struct
+    {
+        TChipKind Chip;
+        bool Icsp;
+        const char *IdIn;
+        char Socket;
+        const char *IdOut;
+        int IdValue;
+    } cases[] = {
+        {C671, false, "", '2', "FFFF", 0xFFFF}, {C671, true, "A", '1', "FFFA", 0xFFFA},
+        {F84, false, "12", '2', "FF12", 0xFF12},
+        {{4096, 0, 3, '1'}, false, "1B3", '1', "F1B3", 0xF1B3},
+        {F877, false, "12G4", '1', "12G4", 0x12F4},
+    };
+    for (const auto &c : cases) {
+        Chip(c.Chip);
+        Ws.IcspOn = c.Icsp;
+        Panel.Id = c.IdIn;
+        Line.Sent.clear();
+        Link.EnableProgrammer();
+        EXPECT_EQ(Ws.SocketChar, c.Socket) << c.IdIn;
+        EXPECT_EQ(Panel.Id, c.IdOut);
+        EXPECT_EQ(Ws.IdValue, c.IdValue);
+        EXPECT_EQ(Line.Sent, Bytes({0x00, c.Chip.Family}));
+        EXPECT_TRUE(Panel.TimerOn);
+        EXPECT_FALSE(Panel.PanelsEnabled);
+        EXPECT_EQ(Ws.OpStep, 0);
+    }
+}
+
+TEST_F(LinkTest, SilentBoardEndsTheReadAfterExactlyTenTicks)
+{
+    Chip(F84);
+    Link.ReadButtClick();
+    Rx("P");
+    Rx("Y");
+    Rx(std::string(16, '\x01')); // one block held, the rest never comes
+    ASSERT_EQ(Ws.RomData.size(), 8u);
+    for (int i = 0; i < 9; ++i)
+        Link.WaitTimerTimer();
+    Rx(std::string(3, '\x01')); // data resets the count
+    for (int i = 0; i < 9; ++i)
+        Link.WaitTimerTimer();
+    EXPECT_TRUE(Boxes().empty());
+    Link.WaitTimerTimer();
+    EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+    EXPECT_TRUE(Ws.RomData.empty());
+    EXPECT_TRUE(Ready());
+    EXPECT_FALSE(Panel.TimerOn);
+}
+
+TEST_F(LinkTest, IcspToggleIsRefusedDuringPlacementAndOperations)
+{
+    EXPECT_TRUE(Link.ICSPbuttClick());
+    EXPECT_EQ(TBoardLink::IcspCaption(true), "&ICSP - ON");
+    Ws.Busy = true;
+    EXPECT_TRUE(Link.ICSPbuttClick());
+    Ws.Busy = false;
+    Panel.Placement = true;
+    EXPECT_TRUE(Link.ICSPbuttClick());
+    Panel.Placement = false;
+    EXPECT_FALSE(Link.ICSPbuttClick());
+    EXPECT_EQ(TBoardLink::IcspCaption(false), "&ICSP - OFF");
+}
+
+// ---------------------------------------------------------------------------
+// Whole operations against the answering board, byte for byte
+
+class LinkChunks : public LinkTest, public ::testing::WithParamInterface<size_t>
+{
+};
+
+TEST_P(LinkChunks, ReadOf16F84)
+{
+    Chip(F84);
+    AttachBoard();
+    for (size_t i = 0; i < 1024; ++i)
+        Mem.Rom[i] = static_cast<uint16_t>((i * 13) & 0x3FFF);
+    for (size_t i = 0; i < 64; ++i)
+        Mem.Eep[i] = static_cast<uint8_t>(255 - i);
+    Mem.Id = 0x1234;
+    Mem.Config = 0x3FF1;
+    Link.ReadButtClick();
+    Pump(GetParam());
+    const std::string start = Bytes({0x00, 0x31, 0x02, 0x32});
+    EXPECT_EQ(HexBytes(Line.Sent), HexBytes(start + Repeat("\x05", 128) + "\x0E" + start
+                                            + Repeat("\x09", 8) + "\x08\x0E"));
+    ASSERT_EQ(Ws.RomData.size(), 1024u);
+    ASSERT_EQ(Ws.EepData.size(), 64u);
+    EXPECT_EQ(Ws.RomData[1023], std::to_string((1023 * 13) & 0x3FFF));
+    EXPECT_EQ(Ws.EepData[63], "192");
+    EXPECT_EQ(Ws.IdValue, 0x1234);
+    EXPECT_EQ(Ws.FuseWord, 0x3FF1);
+    EXPECT_TRUE(Ws.NewDataListed);
+    EXPECT_EQ(Only(Log, {"pause", "box", "pad:redraw", "fuses"}),
+              (TLog{"fuses", "pause:500", "pad:redraw", "fuses"}));
+    EXPECT_TRUE(Ready());
+    EXPECT_FALSE(Panel.TimerOn);
+}
+
+TEST_P(LinkChunks, ProgramOf16F84WithProgEnd16ThenReadBack)
+{
+    Chip(F84);
+    AttachBoard();
+    Image(16, 64);
+    Ws.RomData.resize(1024, BlankWord);
+    Ws.FuseWord = 0x3FF1;
+    Panel.Id = "1234";
+    Link.ProgButtClick();
+    EXPECT_EQ(Ws.ProgEnd, 16);
+    Pump(GetParam());
+    const std::string start = Bytes({0x00, 0x31}), select = Bytes({0x02, 0x32});
+    std::string words, blocks;
+    for (int i = 0; i < 16; ++i)
+        words += Bytes({((i * 37 + 1) & 0x3FFF) >> 8, (i * 37 + 1) & 0xFF});
+    for (int b = 0; b < 8; ++b) {
+        blocks += "Y";
+        for (int i = b * 8; i < b * 8 + 8; ++i)
+            blocks += static_cast<char>((i * 5 + 3) & 0xFF);
+    }
+    EXPECT_EQ(HexBytes(Line.Sent),
+              HexBytes(start + Bytes({0x0C, 0x32, 0x00, 0x40}) + select + "\x04" + words
+                       + "\xFF\xFF" + start + select + "\x0A" + blocks + "N" + start + select
+                       + Bytes({0x07, 0x3F, 0xF1, 0x12, 0x34, 0x0E})));
+    // The watchdog sleeps through the 300 and 500 ms pauses, not the 200.
+    EXPECT_EQ(Only(Log, {"pause", "timer", "box"}),
+              (TLog{"timer:stop", "timer:start", "timer:stop", "timer:start", "pause:200",
+                    "timer:stop", "pause:300", "timer:start", "timer:stop", "pause:500",
+                    "timer:start", "timer:stop", "box:info:Programming complete.",
+                    "timer:stop", "timer:start", "timer:stop"}));
+    EXPECT_TRUE(Ready());
+    EXPECT_EQ(Mem.Rom[15], (15 * 37 + 1) & 0x3FFF);
+    EXPECT_EQ(Mem.Id, 0x1234);
+
+    const std::vector<std::string> image = Ws.RomData, eeprom = Ws.EepData;
+    Link.ReadButtClick();
+    Pump(GetParam());
+    EXPECT_EQ(Ws.RomData, image);
+    EXPECT_EQ(Ws.EepData, eeprom);
+    Log.clear();
+    Link.VerfButtClick();
+    Pump(GetParam());
+    EXPECT_EQ(Boxes(), TLog{"box:info:Data verified."});
+}
+
+TEST_P(LinkChunks, ProgramOf12C671WithOscCalWord)
+{
+    Chip(C671);
+    AttachBoard();
+    Image(1024, 0);
+    Ws.RomData[1023] = std::to_string(0x3480);
+    Ws.FuseWord = 0x3F94;
+    Panel.Id = "00AB";
+    Link.ProgButtClick();
+    EXPECT_EQ(Ws.ProgEnd, 1024);
+    Pump(GetParam());
+    const std::string open = Bytes({0x00, 0x31, 0x02, 0x32});
+    std::string words;
+    for (int i = 0; i < 1024; ++i) {
+        const int w = i == 1023 ? 0x3480 : (i * 37 + 1) & 0x3FFF;
+        words += Bytes({w >> 8, w & 0xFF});
+    }
+    EXPECT_EQ(HexBytes(Line.Sent), HexBytes(open + Bytes({0x0B, 0x04, 0x00, 0x0E}) + open + "\x03"
+                                            + words + "\xFF\xFF" + open
+                                            + Bytes({0x06, 0x3F, 0x94, 0x00, 0xAB, 0x0E})));
+    EXPECT_EQ(Only(Log, {"pause", "box"}),
+              (TLog{"pause:500", "pause:500", "box:info:Programming complete."}));
+    EXPECT_EQ(WordsSent(), 1024);
+    EXPECT_EQ(Mem.Rom[1023], 0x3480);
+    EXPECT_TRUE(Ready());
+
+    // Without EEPROM the read goes from the last block straight to the ID.
+    Line.Sent.clear();
+    Link.ReadButtClick();
+    Pump(GetParam());
+    EXPECT_EQ(HexBytes(Line.Sent), HexBytes(open + Repeat("\x05", 128) + "\x08\x0E"));
+    EXPECT_EQ(Ws.RomData[1023], "13440");
+    EXPECT_EQ(Ws.IdValue, 0x00AB);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, LinkChunks, ::testing::Values(1, 5, 1000));
+
+// ---------------------------------------------------------------------------
+// Reply tables: serial data errors and rows that wait
+
+TEST_F(LinkTest, UnexpectedReplyRaisesSerialDataError)
+{
+    const auto R = &TWorkState::ReadRun, V = &TWorkState::VerifyRun, E = &TWorkState::EraseRun,
+               B = &TWorkState::BlankRun, EP = &TWorkState::EraseProgramRun,
+               P = &TWorkState::ProgramRun;
+    const struct
+    {
+        bool TWorkState::*Flag;
+        int Step;
+    } cases[] = {{R, 0}, {R, 2}, {R, 4}, {R, 5}, {R, 7}, {V, 0}, {V, 3}, {V, 5}, {V, 6},
+                 {E, 0}, {E, 1}, {B, 0}, {B, 3}, {EP, 0}, {EP, 1}, {EP, 3}, {EP, 4}, {EP, 5},
+                 {EP, 7}, {EP, 8}, {EP, 9}, {EP, 11}, {P, 0}, {P, 2}, {P, 4}, {P, 5}, {P, 7},
+                 {P, 8}, {P, 9}};
+    Chip(F84);
+    for (const auto &c : cases) {
+        for (const char *reply : {"Z", "X"}) {
+            Image(8, 8);
+            Log.clear();
+            At(c.Flag, c.Step);
+            Rx(reply);
+            EXPECT_EQ(Only(Log, {"beep", "c:", "s:", "box"}),
+                      (TLog{"beep", "c:0D", "box:error:Serial data error."}))
+                << c.Step << reply;
+            EXPECT_TRUE(Ready());
+            EXPECT_EQ(Ws.RomData.empty(), c.Flag == R);
+        }
+    }
+}
+
+TEST_F(LinkTest, RowsThatWaitKeepTheBytes)
+{
+    const struct
+    {
+        bool TWorkState::*Flag;
+        int Step;
+        std::string Held;
+    } cases[] = {
+        {&TWorkState::ReadRun, 2, "YY"},           {&TWorkState::ReadRun, 3, std::string(15, 1)},
+        {&TWorkState::ReadRun, 3, std::string(17, 1)}, {&TWorkState::ReadRun, 9, "abc"},
+        {&TWorkState::VerifyRun, 8, "YZ"},          {&TWorkState::VerifyRun, 8, "Z"},
+        {&TWorkState::VerifyRun, 9, std::string(9, 1)}, {&TWorkState::EraseProgramRun, 4, "F\x01"},
+        {&TWorkState::EraseProgramRun, 8, "N"},    {&TWorkState::ProgramRun, 11, "Z"},
+        {&TWorkState::ProgramRun, 6, "P"},         {&TWorkState::ReadRun, 1, "P"},
+    };
+    Chip(F84);
+    for (const auto &c : cases) {
+        Ws.ResetVars(Panel);
+        Log.clear();
+        At(c.Flag, c.Step);
+        Rx(c.Held);
+        EXPECT_EQ(Only(Log, {"c:", "s:", "box", "beep"}), TLog{}) << c.Step << c.Held;
+        EXPECT_EQ(Ws.OpStep, c.Step);
+        EXPECT_EQ(Ws.RxCount, static_cast<int>(std::min<size_t>(c.Held.size(), 19)));
+    }
+}
+
+TEST_F(LinkTest, ProgramBlockInPiecesIsTakenOnceComplete)
+{
+    Chip(F84);
+    At(&TWorkState::ReadRun, 3);
+    Rx(std::string(5, '\x3F'));
+    Rx(std::string(10, '\x3F'));
+    EXPECT_TRUE(Ws.RomData.empty());
+    Rx("\x3F");
+    EXPECT_EQ(Ws.RomData, std::vector<std::string>(8, "16191"));
+    EXPECT_EQ(Line.Sent, "\x05");
+    EXPECT_EQ(Ws.XferAddr, 8);
+    // Past 19 bytes each further byte overwrites the last position.
+    Rx(std::string(24, '\x01') + "\x02");
+    EXPECT_EQ(Ws.RxCount, 19);
+    EXPECT_EQ(Ws.RxBuf[18], 1);
+    EXPECT_EQ(Ws.RxBuf[19], 2);
+    EXPECT_EQ(Ws.RxBuf[20], 0);
+    EXPECT_EQ(Line.Sent, "\x05");
+}
+
+// ---------------------------------------------------------------------------
+// Idle handling
+
+TEST_F(LinkTest, IdleQOrXAnywhereInTheBuffer)
+{
+    for (int pos = 0; pos < 22; ++pos) {
+        for (char c : {'Q', 'X'}) {
+            Ws.CleanRxBuffer();
+            Log.clear();
+            Line.Sent.clear();
+            Rx(std::string(static_cast<size_t>(pos), 'A') + c);
+            const bool error = c == 'X';
+            EXPECT_EQ(Line.Sent, error ? "\x0D" : "") << pos;
+            EXPECT_EQ(Boxes().size(), error ? 1u : 0u);
+            EXPECT_EQ(Ws.RxCount, 0);
+            EXPECT_EQ(Panel.Status, "Program Ready");
+        }
+    }
+}
+
+TEST_F(LinkTest, IdleAnnouncementAndBl)
+{
+    Rx("P");
+    EXPECT_EQ(Line.Sent, "");
+    Rx("P");
+    EXPECT_EQ(Line.Sent, "Y");
+    EXPECT_EQ(Only(Log, {"c:", "default", "boardpanel"}),
+              (TLog{"c:59", "default", "boardpanel"}));
+    Rx("BL");
+    EXPECT_EQ(Line.Sent, "Y");
+    EXPECT_EQ(Ws.RxCount, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Verify
+
+TEST_F(LinkTest, VerifyMismatchesAndTheirOrder)
+{
+    Chip(F84);
+    AttachBoard();
+    const auto setup = [this]() {
+        Image(1024, 64);
+        for (size_t i = 0; i < 1024; ++i)
+            Mem.Rom[i] = static_cast<uint16_t>(std::stoi(Ws.RomData[i]));
+        for (size_t i = 0; i < 64; ++i)
+            Mem.Eep[i] = static_cast<uint8_t>(std::stoi(Ws.EepData[i]));
+        Mem.Id = 0x1234;
+        Mem.Config = 0x3FF1;
+        Ws.FuseWord = 0x3FF1;
+        Panel.Id = "1234";
+        Log.clear();
+    };
+    const struct
+    {
+        std::function<void()> Change;
+        TLog Expected;
+    } cases[] = {
+        {[this] { Mem.Rom[0x1A3] ^= 1; },
+         {"beep", "box:error:ROM verify error at address 01A3", "timer:start", "c:0E"}},
+        {[this] { Mem.Eep[0x2C] ^= 1; },
+         {"c:0E", "beep", "box:error:EEPROM verify error at address 002C", "timer:start"}},
+        {[this] { Mem.Id = 0x1235; Mem.Config = 0; },
+         {"c:0E", "beep", "box:error:ID error.", "timer:start"}},
+        {[this] { Mem.Config = 0x3FF0; },
+         {"c:0E", "beep", "box:error:Fuse error.", "timer:start"}},
+        {[this] { Ws.SoundAvailable = true; },
+         {"c:0E", "sound:chek", "box:info:Data verified.", "timer:start"}},
+        {[] {}, {"c:0E", "box:info:Data verified.", "timer:start"}},
+    };
+    for (const auto &c : cases) {
+        setup();
+        c.Change();
+        Link.VerfButtClick();
+        Pump(1000);
+        TLog tail = Only(Log, {"beep", "box", "timer:start", "c:0E", "sound"});
+        tail.erase(tail.begin(), tail.end() - static_cast<long>(c.Expected.size()));
+        EXPECT_EQ(tail, c.Expected);
+        EXPECT_TRUE(Ready());
+        EXPECT_FALSE(Panel.TimerOn); // the board's "Q" ended the wait
+        Ws.SoundAvailable = false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Erase and blank test
+
+TEST_F(LinkTest, EraseWithEepromRunsWithoutWatchdog)
+{
+    Chip(F84);
+    Panel.Id = "1234";
+    Link.EraseButtClick();
+    EXPECT_EQ(Panel.Id, "FFFF");
+    EXPECT_EQ(Panel.ProgressMax, 64);
+    EXPECT_FALSE(Ws.Busy);
+    Rx("P");
+    EXPECT_FALSE(Panel.TimerOn);
+    EXPECT_EQ(HexBytes(Line.Sent.substr(2)), "0C 32 00 40");
+    Rx("W");
+    Rx("WWY"); // several replies in one read are all taken
+    EXPECT_EQ(Ws.XferAddr, 24);
+    EXPECT_EQ(Line.Sent.back(), '\x0E');
+    EXPECT_TRUE(Ready());
+    // A whole 256-byte erase at once: more replies than the buffer holds.
+    Chip(F877);
+    Link.EraseButtClick();
+    Rx("P");
+    Rx(std::string(32, 'W') + "Y");
+    EXPECT_EQ(Ws.XferAddr, 256);
+    EXPECT_EQ(Line.Sent.back(), '\x0E');
+    EXPECT_TRUE(Ready());
+    EXPECT_TRUE(Panel.TimerOn);
+}
+
+TEST_F(LinkTest, BlankTestResults)
+{
+    const struct
+    {
+        char Reply;
+        const char *Box;
+        const char *Signal;
+    } cases[] = {{'Y', "box:info:Chip is blank.", "sound:chek"},
+                 {'R', "box:info:ROM is not blank.", "beep"},
+                 {'I', "box:info:ID is not blank.", "beep"},
+                 {'F', "box:info:Fuse is not blank.", "beep"},
+                 {'?', "box:info: blank.", nullptr}};
+    Chip(C671);
+    Ws.SoundAvailable = true;
+    for (const auto &c : cases) {
+        Link.EraseButtClick();
+        Rx("P");
+        Rx("Y");
+        EXPECT_FALSE(Panel.TimerOn);
+        Log.clear();
+        Rx(std::string(1, c.Reply));
+        TLog expected = {"c:0E", c.Box, "timer:start"};
+        if (c.Signal)
+            expected.insert(expected.begin(), c.Signal);
+        EXPECT_EQ(Only(Log, {"beep", "sound", "c:", "box", "timer:start"}), expected);
+        EXPECT_TRUE(Ready());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Programming: failures and questions
+
+TEST_F(LinkTest, ProgrammingFailureMessages)
+{
+    const auto EP = &TWorkState::EraseProgramRun, P = &TWorkState::ProgramRun;
+    // Board with EEPROM: End, watchdog stop, beep, box, finish, watchdog start.
+    const auto eep = [](const std::string &box) {
+        return TLog{"c:0E", "timer:stop", "beep", box, "timer:stop", "timer:start"};
+    };
+    const struct
+    {
+        bool TWorkState::*Flag;
+        int Step;
+        std::string Reply;
+        TLog Expected;
+    } cases[] = {
+        {EP, 4, "F\x01\x02", eep("box:error:ROM verify error at address 0100")},
+        {EP, 4, "F\x01\x02\x03", eep("box:error:ROM verify error at address 0103")},
+        {P, 8, "F\x02\x07\x05",
+         {"timer:stop", "beep", "box:error:ROM verify error at address 0205"}},
+        {EP, 8, "N\x05", eep("box:error:EEPROM verify error at address 0004")},
+        {EP, 12, "Y", eep("box:info:Programming complete.")},
+        {EP, 12, "I", eep("box:error:Programming ID failed.")},
+        {EP, 12, "Z", eep("box:error:Programming fuse failed.")},
+        {P, 12, "I", {"timer:stop", "c:0E", "beep", "box:error:Programming ID failed.",
+                      "timer:stop", "timer:start"}},
+    };
+    Chip(F84);
+    for (const auto &c : cases) {
+        Ws.ResetVars(Panel);
+        Log.clear();
+        At(c.Flag, c.Step);
+        Rx(c.Reply);
+        EXPECT_EQ(Only(Log, {"c:", "s:", "beep", "box", "timer"}), c.Expected) << c.Reply;
+        EXPECT_TRUE(Ready());
+    }
+}
+
+TEST_F(LinkTest, NotBlankQuestion)
+{
+    const struct
+    {
+        char Reply;
+        TAnswer Answer;
+        const char *Question;
+    } cases[] = {{'R', TAnswer::Yes, "box:ask:ROM is not blank. Continue?"},
+                 {'I', TAnswer::No, "box:ask:ID is not blank. Continue?"},
+                 {'F', TAnswer::Yes, "box:ask:Fuse is not blank. Continue?"},
+                 {'?', TAnswer::No, "box:ask: is not blank. Continue?"}};
+    Chip(C671);
+    Image(8, 0);
+    for (const auto &c : cases) {
+        Link.ProgButtClick();
+        Rx("P");
+        Rx("Y");
+        Log.clear();
+        Ui.Answers = {c.Answer};
+        Rx(std::string(1, c.Reply));
+        EXPECT_EQ(Boxes(), TLog{c.Question});
+        EXPECT_EQ(Line.Sent.back(), '\x0E');
+        EXPECT_TRUE(Panel.TimerOn);
+        if (c.Answer == TAnswer::Yes) {
+            EXPECT_EQ(Ws.OpStep, 4);
+            EXPECT_EQ(Panel.Status, "Programming");
+            Rx("Q");
+            EXPECT_EQ(Line.Sent.substr(Line.Sent.size() - 2), Bytes({0x00, 0x31}));
+            EXPECT_EQ(Ws.OpStep, 5);
+        } else {
+            EXPECT_TRUE(Ready());
+        }
+        Ws.ResetVars(Panel);
+    }
+}
+
+TEST_F(LinkTest, CancelPoints)
+{
+    const auto R = &TWorkState::ReadRun, V = &TWorkState::VerifyRun,
+               EP = &TWorkState::EraseProgramRun, P = &TWorkState::ProgramRun;
+    const struct
+    {
+        bool TWorkState::*Flag;
+        int Step, Xfer;
+        std::string Reply, Sent;
+        bool TimerAfter, ImageKept;
+    } cases[] = {
+        {R, 3, 0, std::string(16, 0), "\x0E", true, false},
+        {R, 8, 0, std::string(8, 0), "\x0E", true, false},
+        {V, 4, 0, std::string(16, 0), "\x0E", true, true},
+        {V, 9, 0, std::string(8, 0), "\x0E", true, true},
+        {EP, 1, 0, "Y", "\x0E", true, true},
+        {EP, 4, 3, "M", "\xFF\xFF", false, true},
+        {EP, 8, 0, "M", "Y" + std::string(8, 0), false, true}, // blocks still go out
+        {EP, 8, 64, "M", "N", false, true},
+        {P, 4, 0, "Q", "", false, true},
+        {P, 8, 3, "M", "\xFF\xFF", false, true},
+    };
+    Chip(F84);
+    for (const auto &c : cases) {
+        Ws.ResetVars(Panel);
+        Ws.RomData.assign(1024, "0");
+        Ws.EepData.assign(64, "0");
+        Ws.ProgEnd = 16;
+        Line.Sent.clear();
+        Log.clear();
+        At(c.Flag, c.Step);
+        Ws.XferAddr = c.Xfer;
+        Link.CancButtClick();
+        ASSERT_TRUE(Ws.CancelAsked);
+        Rx(c.Reply);
+        EXPECT_EQ(HexBytes(Line.Sent), HexBytes(c.Sent)) << c.Step;
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_EQ(Panel.TimerOn, c.TimerAfter) << c.Step;
+        EXPECT_EQ(!Ws.RomData.empty(), c.ImageKept);
+        EXPECT_EQ(Ready(), c.Sent.size() != 9) << c.Step; // only a block goes on
+    }
+    // Cancel does nothing without Busy: idle, or during an erase.
+    Ws.ResetVars(Panel);
+    Link.CancButtClick();
+    At(&TWorkState::EraseRun, 1);
+    Link.CancButtClick();
+    EXPECT_FALSE(Ws.CancelAsked);
+}
+
+// ---------------------------------------------------------------------------
+// Operation buttons
+
+TEST_F(LinkTest, CommandGuardRefusesAllFourButtons)
+{
+    const std::vector<std::function<void()>> blockers = {
+        [this] { Panel.Placement = true; }, [this] { Ws.Busy = true; },
+        [this] { Ws.RomSize = Ws.EepSize = 0; }, [this] { At(&TWorkState::EraseRun, 1); },
+        [this] { At(&TWorkState::BlankRun, 4); }};
+    const std::vector<std::function<void()>> buttons = {
+        [this] { Link.ProgButtClick(); }, [this] { Link.ReadButtClick(); },
+        [this] { Link.VerfButtClick(); }, [this] { Link.EraseButtClick(); }};
+    for (const auto &block : blockers) {
+        for (const auto &press : buttons) {
+            Chip(F84);
+            Ws.ResetVars(Panel);
+            Panel.Placement = false;
+            Image(8, 8);
+            Log.clear();
+            block();
+            const int step = Ws.OpStep;
+            press();
+            EXPECT_EQ(Line.Sent, "");
+            EXPECT_TRUE(Boxes().empty());
+            EXPECT_EQ(Ws.OpStep, step);
+            EXPECT_EQ(Ws.RomData.size(), 8u);
+        }
+    }
+}
+
+TEST_F(LinkTest, NothingToProgramOrVerify)
+{
+    Chip(F84);
+    Link.ProgButtClick();
+    Link.VerfButtClick();
+    EXPECT_EQ(Line.Sent, "");
+    EXPECT_EQ(Only(Log, {"beep", "box"}), (TLog{"beep", "box:info:Nothing to program.", "beep",
+                                                "box:info:Nothing to verify."}));
+    // A blank image is found only after the start routine.
+    Ws.RomData.assign(1024, BlankWord);
+    Log.clear();
+    Link.ProgButtClick();
+    EXPECT_EQ(Line.Sent, Bytes({0x00, 0x31}));
+    EXPECT_EQ(Only(Log, {"beep", "box"}), (TLog{"beep", "box:info:Nothing to program."}));
+    EXPECT_TRUE(Ready());
+    EXPECT_FALSE(Panel.TimerOn);
+}
+
+TEST_F(LinkTest, CodeProtectWarning)
+{
+    const std::string warning = "box:ask:WARNING - Code Protect fuse is set.\rIf chip is the OTP "
+                                "or JW type you may not be able to re-use it.\rDo you wish to "
+                                "continue?";
+    Chip(C671);
+    Image(8, 0);
+    Ws.CodeProtectWarn = true;
+    Panel.CodeProtectOn = true;
+    Ui.Answers = {TAnswer::No};
+    Link.ProgButtClick();
+    EXPECT_EQ(Boxes(), TLog{warning});
+    EXPECT_EQ(Line.Sent, "");
+    Ui.Answers = {TAnswer::Yes};
+    Link.ProgButtClick();
+    EXPECT_EQ(Line.Sent, Bytes({0x00, 0x31}));
+    EXPECT_TRUE(Ws.ProgramRun);
+    EXPECT_EQ(Panel.Status, "Blank Testing");
+    Ws.ResetVars(Panel);
+    Panel.CodeProtectOn = false;
+    Log.clear();
+    Link.ProgButtClick();
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(LinkTest, ProgEndFromTheLastWrittenWord)
+{
+    const struct
+    {
+        int Last, ProgEnd;
+    } cases[] = {{0, 8}, {7, 8}, {8, 16}, {1020, 1024}};
+    Chip(F84);
+    AttachBoard();
+    for (const auto &c : cases) {
+        Ws.RomData.assign(1024, BlankWord);
+        Ws.RomData[static_cast<size_t>(c.Last)] = "0";
+        Log.clear();
+        Link.ProgButtClick();
+        EXPECT_EQ(Ws.ProgEnd, c.ProgEnd);
+        EXPECT_EQ(Panel.Status, "Erasing chip");
+        Pump(1000);
+        EXPECT_EQ(WordsSent(), c.ProgEnd);
+        EXPECT_EQ(Mem.Rom[static_cast<size_t>(c.Last)], 0);
+        EXPECT_TRUE(Ready());
+    }
+}
+
+TEST_F(LinkTest, ReadAsksToSaveNewData)
+{
+    const struct
+    {
+        TAnswer Answer;
+        bool SaveWorks, Saved, Reads;
+    } cases[] = {{TAnswer::Cancel, true, false, false},
+                 {TAnswer::Yes, false, true, false},
+                 {TAnswer::Yes, true, true, true},
+                 {TAnswer::No, true, false, true}};
+    Chip(F84);
+    for (const auto &c : cases) {
+        Ws.ResetVars(Panel);
+        Image(1024, 64);
+        Ws.NewDataListed = true;
+        Panel.SaveResult = c.SaveWorks;
+        Ui.Answers = {c.Answer};
+        Line.Sent.clear();
+        Log.clear();
+        Link.ReadButtClick();
+        EXPECT_EQ(Boxes(), TLog{"box:ask:New data file listed. Do you wish to save it?"});
+        EXPECT_EQ(Only(Log, {"save"}).size(), c.Saved ? 1u : 0u);
+        EXPECT_EQ(Ws.ReadRun, c.Reads);
+        EXPECT_EQ(Ws.RomData.empty(), c.Reads);
+        EXPECT_EQ(Ws.NewDataListed, !c.Reads);
+        if (c.Reads) {
+            EXPECT_EQ(Panel.Status, "Reading");
+            EXPECT_EQ(Ws.FuseWord, 0x3FFF);
+            EXPECT_EQ(Ws.IdValue, 0xFFFF);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Mends
+
+TEST_F(LinkTest, ProgramWordsTravelAsFourteenBits)
+{
+    Chip(F84);
+    Ws.RomData = {"65535", "16384"};
+    Ws.ProgEnd = 8;
+    At(&TWorkState::EraseProgramRun, 4);
+    Rx("M");
+    Rx("M");
+    EXPECT_EQ(HexBytes(Line.Sent), "3F FF 00 00");
+    // Verify compares the same fourteen bits.
+    Ws.ResetVars(Panel);
+    Ws.RomData.assign(1024, "65535");
+    Ws.XferAddr = 0;
+    At(&TWorkState::VerifyRun, 4);
+    Rx(Repeat("\x3F\xFF", 8));
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Ws.XferAddr, 8);
+}
+
+TEST_F(LinkTest, ImageShorterThanTheChipReadsBlank)
+{
+    Chip(F84);
+    Ws.RomData = {"1", "2", "x"};
+    Ws.EepData = {"7"};
+    Ws.ProgEnd = 8;
+    At(&TWorkState::EraseProgramRun, 4);
+    Ws.XferAddr = 2;
+    Rx("M");
+    Rx("M");
+    EXPECT_EQ(HexBytes(Line.Sent), "3F FF 3F FF");
+    Line.Sent.clear();
+    Ws.OpStep = 8;
+    Ws.XferAddr = 0;
+    Rx("M");
+    Rx("M");
+    EXPECT_EQ(HexBytes(Line.Sent), "59 07 FF FF FF FF FF FF FF 59 FF FF FF FF FF FF FF FF");
+    // Verify of EEPROM only: the missing program words count as blank.
+    Ws.ResetVars(Panel);
+    Ws.RomData.clear();
+    Ws.EepData = {"256"}; // compared as the byte that was sent
+    At(&TWorkState::VerifyRun, 4);
+    Ws.XferAddr = 1016;
+    Rx(Repeat("\x3F\xFF", 8));
+    EXPECT_EQ(Ws.OpStep, 5);
+    Ws.OpStep = 9;
+    Ws.XferAddr = 0;
+    Rx(std::string(1, '\0') + std::string(7, '\xFF'));
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Ws.XferAddr, 8);
+}
+
+TEST_F(LinkTest, EventDuringABoxIsHandledAfterIt)
+{
+    Chip(C671);
+    Ws.FuseWord = 0x3FFF;
+    Ws.IdValue = 0xFFFF;
+    At(&TWorkState::VerifyRun, 10);
+    // The board's "Q" comes while "Data verified." is still open.
+    Ui.WhileBoxOpen = [this] {
+        Ui.WhileBoxOpen = nullptr;
+        Rx("Q");
+    };
+    Rx("\xFF\xFF\x3F\xFF");
+    EXPECT_EQ(Boxes(), TLog{"box:info:Data verified."});
+    EXPECT_TRUE(Ready());
+    EXPECT_FALSE(Panel.TimerOn);
+}
+
+} // namespace

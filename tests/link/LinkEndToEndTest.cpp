@@ -1,0 +1,233 @@
+// Whole operations through the serial component and a pseudo-terminal
+// against the virtual board, checked on the board's own trace.
+#include "LinkSession.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+std::string B(std::initializer_list<int> list)
+{
+    std::string text;
+    for (int b : list)
+        text += static_cast<char>(b & 0xFF);
+    return text;
+}
+
+std::string Times(const std::string &part, int n)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += part;
+    return text;
+}
+
+// What the host must send, command by command, for each operation.
+struct TExpect
+{
+    TChipKind Chip;
+    char Socket;
+
+    std::string Open() const { return B({0x00, Chip.Family, 0x02, Socket}); }
+    std::string Read() const
+    {
+        std::string text = Open() + Times("\x05", Chip.RomSize / 8);
+        if (Chip.EepSize)
+            text += "\x0E" + Open() + Times("\x09", Chip.EepSize / 8);
+        return text + "\x08\x0E";
+    }
+    std::string RomMismatch(int addr) const
+    {
+        return Open() + Times("\x05", addr / 8 + 1) + "\x0E";
+    }
+    std::string Erase() const
+    {
+        if (Chip.EepSize)
+            return B({0x00, Chip.Family, 0x0C, Socket, Chip.EepSize >> 8, Chip.EepSize, 0x0E});
+        return Open() + B({0x0B, Chip.RomSize >> 8, Chip.RomSize, 0x0E});
+    }
+    std::string Program(const TWorkState &ws) const
+    {
+        std::string words;
+        for (int i = 0; i < ws.ProgEnd; ++i) {
+            const int w = std::stoi(ws.RomData[static_cast<size_t>(i)]);
+            words += B({w >> 8, w});
+        }
+        const std::string fuses = B({ws.FuseWord >> 8, ws.FuseWord, ws.IdValue >> 8, ws.IdValue});
+        if (!Chip.EepSize)
+            return Open() + B({0x0B, Chip.RomSize >> 8, Chip.RomSize, 0x0E}) + Open() + "\x03"
+                   + words + "\xFF\xFF" + Open() + "\x06" + fuses + "\x0E";
+        std::string blocks;
+        for (int a = 0; a < Chip.EepSize; a += 8) {
+            blocks += "Y";
+            for (int i = a; i < a + 8; ++i)
+                blocks += static_cast<char>(std::stoi(ws.EepData[static_cast<size_t>(i)]));
+        }
+        return B({0x00, Chip.Family, 0x0C, Socket, Chip.EepSize >> 8, Chip.EepSize, 0x02, Socket,
+                  0x04})
+               + words + "\xFF\xFF" + Open() + "\x0A" + blocks + "N" + Open() + "\x07" + fuses
+               + "\x0E";
+    }
+};
+
+class LinkEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/varnel-linkXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        TracePath = std::string(dir) + "/trace.txt";
+        TBoardOptions options;
+        options.TracePath = TracePath;
+        S = std::make_unique<TLinkSession>(options);
+        ASSERT_TRUE(S->Up());
+    }
+    void TearDown() override
+    {
+        S.reset();
+        std::remove(TracePath.c_str());
+        std::remove(TracePath.substr(0, TracePath.size() - 10).c_str());
+    }
+
+    // An image of `words` written words (the rest blank) and a full EEPROM.
+    void Image(const TChipKind &chip, int words, int fuses, const char *id)
+    {
+        S->Chip(chip);
+        S->Ws.RomData.assign(static_cast<size_t>(chip.RomSize), BlankWord);
+        for (int i = 0; i < words; ++i)
+            S->Ws.RomData[static_cast<size_t>(i)] = std::to_string((i * 131 + 7) & 0x3FFF);
+        S->Ws.EepData.clear();
+        for (int i = 0; i < chip.EepSize; ++i)
+            S->Ws.EepData.push_back(std::to_string((i * 3 + 1) & 0xFF));
+        S->Ws.FuseWord = fuses;
+        S->Panel.Id = id;
+    }
+    bool Do(void (TBoardLink::*button)())
+    {
+        S->Log.clear();
+        return S->Run([this, button] { (S->Link.*button)(); });
+    }
+    TLog Boxes() const { return Only(S->Log, {"box:"}); }
+    // Program, read back and verify; the expected host bytes are appended.
+    void ProgramReadVerify(const TExpect &expect, std::string &host)
+    {
+        ASSERT_TRUE(Do(&TBoardLink::ProgButtClick));
+        EXPECT_EQ(Boxes(), TLog{"box:info:Programming complete."});
+        host += expect.Program(S->Ws);
+        const TWorkState before = S->Ws;
+        S->Ws.NewDataListed = false; // the save question has its own tests
+        ASSERT_TRUE(Do(&TBoardLink::ReadButtClick));
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_EQ(S->Ws.RomData, before.RomData);
+        EXPECT_EQ(S->Ws.EepData, before.EepData);
+        EXPECT_EQ(S->Ws.FuseWord, before.FuseWord);
+        EXPECT_EQ(S->Ws.IdValue, before.IdValue);
+        host += expect.Read();
+        ASSERT_TRUE(Do(&TBoardLink::VerfButtClick));
+        EXPECT_EQ(Boxes(), TLog{"box:info:Data verified."});
+        host += expect.Read();
+    }
+    // The board's trace once the line is closed.
+    TTraceBytes Trace()
+    {
+        S->Serial.SetActive(false);
+        S->Server.Stop();
+        return ReadTrace(TracePath);
+    }
+
+    std::string TracePath;
+    std::unique_ptr<TLinkSession> S;
+};
+
+TEST_F(LinkEndToEnd, TwelveC671WithOscCalWordAndVerifyFailures)
+{
+    const TExpect expect{C671, '2'};
+    Image(C671, 1023, 0x3F94, "1234");
+    S->Ws.RomData[1023] = std::to_string(0x3480); // the OSCCAL RETLW
+    std::string host;
+    ProgramReadVerify(expect, host);
+    EXPECT_EQ(S->Ws.ProgEnd, 1024);
+
+    const struct
+    {
+        std::function<void(TBoardChip &)> Change;
+        const char *Box;
+        int Addr;
+    } failures[] = {
+        {[](TBoardChip &c) { c.Id = 0x1235; }, "box:error:ID error.", -1},
+        {[](TBoardChip &c) { c.Config = 0x3F90; }, "box:error:Fuse error.", -1},
+        {[](TBoardChip &c) { c.Rom[0x123] ^= 0x40; },
+         "box:error:ROM verify error at address 0123", 0x123},
+    };
+    for (const auto &f : failures) {
+        TBoardChip chip = S->Server.ChipSnapshot();
+        const TBoardChip good = chip;
+        f.Change(chip);
+        S->Server.SetChip(chip);
+        ASSERT_TRUE(Do(&TBoardLink::VerfButtClick));
+        EXPECT_EQ(Boxes(), TLog{f.Box});
+        host += f.Addr < 0 ? expect.Read() : expect.RomMismatch(f.Addr);
+        S->Server.SetChip(good);
+    }
+    ASSERT_TRUE(Do(&TBoardLink::EraseButtClick));
+    EXPECT_EQ(Boxes(), TLog{"box:info:ROM is not blank."});
+    host += expect.Erase();
+
+    const TTraceBytes trace = Trace();
+    EXPECT_EQ(HexBytes(trace.Host), HexBytes(host));
+    // The board's side of the programming, as in the worked example.
+    const std::string board = "PYYQPY" + Times("M", 1025) + "PYYQ";
+    EXPECT_EQ(trace.Board.substr(0, board.size()), board);
+}
+
+TEST_F(LinkEndToEnd, SixteenF84IcspOffThenOn)
+{
+    Image(F84, 9, 0x3FF1, "0A0B");
+    std::string host;
+    ProgramReadVerify({F84, '2'}, host);
+    EXPECT_EQ(S->Ws.ProgEnd, 16);
+
+    EXPECT_TRUE(S->Link.ICSPbuttClick());
+    ASSERT_TRUE(Do(&TBoardLink::EraseButtClick));
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(S->Panel.Id, "FFFF");
+    host += TExpect{F84, '1'}.Erase();
+    S->Panel.Id = "0A0B";
+    ASSERT_TRUE(Do(&TBoardLink::VerfButtClick));
+    EXPECT_EQ(Boxes(), TLog{"box:error:ROM verify error at address 0000"});
+    host += TExpect{F84, '1'}.RomMismatch(0);
+    ProgramReadVerify({F84, '1'}, host);
+
+    const TTraceBytes trace = Trace();
+    EXPECT_EQ(HexBytes(trace.Host), HexBytes(host));
+    const std::string board = "P" + Times("W", 8) + "YY" + Times("M", 17) + "PY" + Times("M", 9)
+                              + "PYYQ";
+    EXPECT_EQ(trace.Board.substr(0, board.size()), board);
+}
+
+TEST_F(LinkEndToEnd, SixteenF877WithFamilyZero)
+{
+    Image(F877, 300, 0x3F72, "BEEF");
+    std::string host;
+    ProgramReadVerify({F877, '1'}, host);
+    EXPECT_EQ(S->Ws.ProgEnd, 304);
+    EXPECT_EQ(HexBytes(Trace().Host), HexBytes(host));
+}
+
+TEST_F(LinkEndToEnd, SixteenC73BlankThenProgrammed)
+{
+    const TExpect expect{C73, '1'};
+    S->Chip(C73);
+    ASSERT_TRUE(Do(&TBoardLink::EraseButtClick));
+    EXPECT_EQ(Boxes(), TLog{"box:info:Chip is blank."});
+    std::string host = expect.Erase();
+    Image(C73, 4096, 0x3FB1, "77");
+    ProgramReadVerify(expect, host);
+    EXPECT_EQ(S->Ws.IdValue, 0xFF77);
+    EXPECT_EQ(HexBytes(Trace().Host), HexBytes(host));
+}
+
+} // namespace
