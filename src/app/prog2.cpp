@@ -207,12 +207,16 @@ void TProjFm::BuildControls()
     Timer1->setInterval(100);
     WaitTimer = new QTimer(this);
     WaitTimer->setInterval(300);
+    LongJobTimer = new QTimer(this);
+    LongJobTimer->setInterval(1000);
 }
 
 void TProjFm::ConnectHandlers()
 {
     connect(Timer1, &QTimer::timeout, this, &TProjFm::Timer1Timer);
     connect(WaitTimer, &QTimer::timeout, this, &TProjFm::WaitTimerTimer);
+    connect(LongJobTimer, &QTimer::timeout, this, &TProjFm::LongJobTimerTimer);
+    LongJobTimer->start();
     connect(HelpButt, &QPushButton::clicked, this, &TProjFm::HelpButtClick);
     connect(ProgButt, &QPushButton::clicked, this, &TProjFm::ProgButtClick);
     connect(ReadButt, &QPushButton::clicked, this, &TProjFm::ReadButtClick);

@@ -80,6 +80,7 @@ public:
     QPushButton *OscChButt = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *WaitTimer = nullptr;
+    QTimer *LongJobTimer = nullptr; // guards the board's long jobs, every second
     TSerial *Serial1 = nullptr;
     TOscCalFm *OscCalFm = nullptr;
     // What the fuse panel shows; the controls mirror it (chips/ProjFmChips.cpp).
@@ -135,6 +136,7 @@ public:
     void CancButtClick();
     void ICSPbuttClick();
     void WaitTimerTimer();
+    void LongJobTimerTimer();
     void Serial1RxData();
 
     // TFrontPanel

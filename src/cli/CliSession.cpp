@@ -20,8 +20,7 @@ constexpr int HelloWaitMs = 2000;
 constexpr int CloseWaitMs = 3000;
 // Bulk erase and blank test run without the watchdog; a board that stays
 // silent there still must not hang a script.
-constexpr qint64 SilenceLimitMs = 60000;
-constexpr int SilenceCheckMs = 1000;
+constexpr int LongJobTickMs = 1000;
 
 constexpr char NoResponseMessage[] = "No response from programmer board";
 constexpr char PortProblemMessage[] = "There appears to be a problem accessing the COM Port";
@@ -42,7 +41,6 @@ int TCliLine::ReadChar(uint8_t &ch)
 {
     const int got = Serial->ReadChar(ch);
     if (got == 1) {
-        SinceData.restart();
         if (WatchQ && ch == 'Q' && Ws && !Ws->AnyOperationFlag())
             QSeen = true;
     }
@@ -170,7 +168,6 @@ int TCliSession::OpenLine()
         Terminal.Message(Serial->DeviceName() + ": " + std::strerror(Serial->ErrorCode()));
         return ecBoardFailure;
     }
-    Line.SinceData.start();
     Line.WriteChar(TBoardLink::CmdHello);
     if (!RunUntil([this] { return Panel.BoardFound; }, HelloWaitMs)) {
         Terminal.Message(NoResponseMessage);
@@ -201,8 +198,11 @@ int TCliSession::RunOperation()
     }
     Line.WatchQ = true;
     QTimer silence;
-    silence.setInterval(SilenceCheckMs);
-    QObject::connect(&silence, &QTimer::timeout, &silence, [this] { SilenceCheck(); });
+    silence.setInterval(LongJobTickMs);
+    QObject::connect(&silence, &QTimer::timeout, &silence, [this] {
+        Link->LongJobTimer();
+        Poke();
+    });
     silence.start();
     RunUntil([this] { return OperationDone(); }, 0);
     silence.stop();
@@ -253,20 +253,6 @@ bool TCliSession::OperationDone() const
     // Finished, and the board's closing "Q" taken: that stops the watchdog
     // which the last step started again (or the watchdog itself ended it).
     return Ws.OpStep == -1 && !Ws.AnyOperationFlag() && !Panel.WaitTimerActive();
-}
-
-void TCliSession::SilenceCheck()
-{
-    if (OperationDone() || Panel.WaitTimerActive()
-        || Line.SinceData.elapsed() < SilenceLimitMs)
-        return;
-    if (Ws.ReadRun) {
-        Ws.RomData.clear();
-        Ws.EepData.clear();
-    }
-    Ws.ResetVars(Panel);
-    Ui.MessageBox(TBoxKind::Error, NoResponseMessage, TBoxButtons::Ok);
-    Poke();
 }
 
 bool TCliSession::RunUntil(std::function<bool()> done, int timeoutMs)

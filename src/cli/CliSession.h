@@ -8,7 +8,6 @@
 #include "cli/CliTerminal.h"
 #include "link/ByteLine.h"
 
-#include <QElapsedTimer>
 
 #include <functional>
 #include <memory>
@@ -27,7 +26,6 @@ public:
     const TWorkState *Ws = nullptr;
     bool WatchQ = false;
     bool QSeen = false;
-    QElapsedTimer SinceData;
 
     void WriteChar(uint8_t ch) override;
     void WriteString(const std::string &text) override;
@@ -53,7 +51,6 @@ private:
     int FinishRead(int code);
     int SaveBoard();
     bool OperationDone() const;
-    void SilenceCheck();
     // Runs the event loop until done() holds or timeoutMs passes (0: no limit).
     bool RunUntil(std::function<bool()> done, int timeoutMs);
     void Poke();

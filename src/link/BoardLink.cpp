@@ -61,6 +61,24 @@ void TBoardLink::WaitTimerTimer()
     ++Ws.WaitTicks;
     if (Ws.WaitTicks != WatchdogLimit)
         return;
+    NoResponse();
+}
+
+void TBoardLink::LongJobTimer()
+{
+    // A box the reply handler shows (a question) may stay open as long as
+    // the user likes; only a silent board counts.
+    if (InRxData || !Ws.AnyOperationFlag()) {
+        LongJobTicks = 0;
+        return;
+    }
+    if (++LongJobTicks == LongJobLimit)
+        NoResponse();
+}
+
+void TBoardLink::NoResponse()
+{
+    LongJobTicks = 0;
     if (Ws.ReadRun)
         EmptyImage();
     Ws.ResetVars(Panel);
@@ -91,6 +109,7 @@ void TBoardLink::Serial1RxData()
     do {
         RxPending = false;
         Ws.WaitTicks = 0;
+        LongJobTicks = 0;
         ReceiveAndDispatch();
     } while (RxPending);
 }
@@ -256,18 +275,13 @@ void TBoardLink::ProgButtClick()
             return;
     }
     EnableProgrammer();
-    int32_t last = static_cast<int32_t>(Ws.RomData.size()) - 1;
-    while (last >= 0 && Ws.RomData[static_cast<size_t>(last)] == BlankWord)
-        --last;
-    if (last < 0) {
+    if (LastNonBlankWord(Ws.RomData) < 0) {
         Ui.Beep();
         InfoBox("Nothing to program.");
         Ws.ResetVars(Panel);
         return;
     }
-    Ws.ProgEnd = (last + 1 + 7) / 8 * 8;
-    if (Ws.RomSize < Ws.ProgEnd)
-        Ws.ProgEnd = Ws.RomSize;
+    Ws.ProgEnd = ProgramEnd(Ws.RomData, Ws.RomSize);
     std::string status;
     if (Ws.EepSize != 0) {
         Ws.EraseProgramRun = true;

@@ -23,6 +23,12 @@ public:
     void EnableProgrammer();
     // One tick of the 300 ms reply watchdog.
     void WaitTimerTimer();
+    // One tick of the 1 s guard of the board's long jobs. The watchdog is
+    // off during a bulk erase and a blank test, and Cancel does not reach
+    // them; without this a board that falls silent there would hold the
+    // window forever. Acts like the watchdog after LongJobLimit silent ticks.
+    void LongJobTimer();
+    static constexpr int32_t LongJobLimit = 60;
     // Toggles IcspOn unless a placement or an operation runs; returns the
     // (possibly unchanged) IcspOn for the button caption.
     bool ICSPbuttClick();
@@ -93,6 +99,7 @@ private:
     void RunTable(const TStepTable &table);
     void IdleHandling();
     void DataErrorPath();
+    void NoResponse();
     void TakeReply();
     void Finish();
     void CheckSound();
@@ -170,4 +177,5 @@ private:
     bool Redispatch = false; // a row left further replies in the buffer
     bool InRxData = false;   // a box inside the handler let an event through
     bool RxPending = false;
+    int32_t LongJobTicks = 0; // guard ticks since the last receive event
 };

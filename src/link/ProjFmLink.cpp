@@ -39,6 +39,11 @@ void TProjFm::WaitTimerTimer()
     Link->WaitTimerTimer();
 }
 
+void TProjFm::LongJobTimerTimer()
+{
+    Link->LongJobTimer();
+}
+
 void TProjFm::Serial1RxData()
 {
     Link->Serial1RxData();

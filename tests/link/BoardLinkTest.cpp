@@ -498,6 +498,28 @@ TEST_F(LinkTest, EraseWithEepromRunsWithoutWatchdog)
     EXPECT_TRUE(Panel.TimerOn);
 }
 
+TEST_F(LinkTest, SilentBoardDuringBulkEraseEndsAfterTheLongJobGuard)
+{
+    Chip(F84);
+    Link.EraseButtClick();
+    Rx("P");
+    Rx("W");
+    ASSERT_FALSE(Panel.TimerOn); // the watchdog is off for the whole erase
+    for (int i = 0; i < TBoardLink::LongJobLimit - 1; ++i)
+        Link.LongJobTimer();
+    Rx("W"); // any data starts the count again
+    for (int i = 0; i < TBoardLink::LongJobLimit - 1; ++i)
+        Link.LongJobTimer();
+    EXPECT_TRUE(Boxes().empty());
+    Link.LongJobTimer();
+    EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+    EXPECT_TRUE(Ready());
+    // Idle, the guard never acts.
+    for (int i = 0; i < 2 * TBoardLink::LongJobLimit; ++i)
+        Link.LongJobTimer();
+    EXPECT_EQ(Boxes().size(), 1u);
+}
+
 TEST_F(LinkTest, BlankTestResults)
 {
     const struct
