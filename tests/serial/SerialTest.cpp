@@ -2,6 +2,7 @@
 
 #include "app/UiServices.h"
 #include "link/SerialSpeed.h"
+#include "support/RecordingUi.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -74,31 +75,7 @@ struct TPty
     }
 };
 
-class TBoxRecorder : public TUiServices
-{
-public:
-    struct TBox
-    {
-        TBoxKind Kind;
-        std::string Text;
-        TBoxButtons Buttons;
-    };
-    std::vector<TBox> Boxes;
-
-    TAnswer MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons) override
-    {
-        Boxes.push_back({kind, text, buttons});
-        return TAnswer::Ok;
-    }
-    void Beep() override {}
-    void PlaySound(TSound) override {}
-    int AudioOutputCount() override { return 0; }
-    void Pause(int) override {}
-    std::string OpenFileName(const TFileDialog &) override { return {}; }
-    std::string SaveFileName(const TFileDialog &) override { return {}; }
-    void ShowHelpContents() override {}
-    void CloseHelp() override {}
-};
+using TBoxRecorder = TRecordingUi;
 
 bool OnGuiThread()
 {
