@@ -1,11 +1,11 @@
 #!/bin/sh
 # Builds the screenshot helper and grabs the main window, running on the
 # built-in virtual board under a virtual X server.
-#   tools/screenshot.sh <out.png> [chip]
+#   tools/screenshot.sh <out.png> [chip [read]]
 # The build directory is $VARNEL_BUILD_DIR (default build-screenshot).
 set -e
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-    echo "usage: $0 <out.png> [chip]" >&2
+if [ $# -lt 1 ] || [ $# -gt 3 ]; then
+    echo "usage: $0 <out.png> [chip [read]]" >&2
     exit 2
 fi
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,5 +22,5 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
-    "$build/varnel-screenshot" "$out" ${2:+"$2"}
+    "$build/varnel-screenshot" "$out" ${2:+"$2"} ${3:+"$3"}
 echo "$out"

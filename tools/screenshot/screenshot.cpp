@@ -1,6 +1,7 @@
-// varnel-screenshot <out.png> [chip]: builds the main window on the virtual
+// varnel-screenshot <out.png> [chip [read]]: builds the main window on the virtual
 // board, waits for the board to announce itself, optionally places a chip
-// (as if picked from the list) and saves the window as a PNG.
+// (as if picked from the list), optionally reads the virtual chip (which
+// then holds a short program with a text table) and saves the window as a PNG.
 #include "app/UiServices.h"
 #include "app/prog2.h"
 #include "board/SimulatedBoard.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -52,12 +54,12 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
-    if (args.size() < 2 || args.size() > 3) {
-        std::fprintf(stderr, "usage: varnel-screenshot <out.png> [chip]\n");
+    if (args.size() < 2 || args.size() > 4 || (args.size() == 4 && args[3] != "read")) {
+        std::fprintf(stderr, "usage: varnel-screenshot <out.png> [chip [read]]\n");
         return 2;
     }
     int chip = -1;
-    if (args.size() == 3) {
+    if (args.size() >= 3) {
         chip = FindChip(args[2].toStdString());
         if (chip < 0) {
             std::fprintf(stderr, "varnel-screenshot: unknown chip %s (%s)\n",
@@ -72,6 +74,18 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "varnel-screenshot: the virtual board did not start: %s\n",
                      error.c_str());
         return 1;
+    }
+    const bool read = args.size() == 4;
+    if (read) {
+        TBoardChip image;
+        const char text[] = "PicVarnel demo: RETLW text table ";
+        for (int i = 0; i < 64; ++i)
+            image.Rom[i] = uint16_t(0x3400 | uint8_t(text[i % (sizeof text - 1)]));
+        for (int i = 0; i < 32; ++i)
+            image.Eep[i] = uint8_t(i * 7);
+        image.Id = 0x0102;
+        image.Config = 0x3FF1;
+        board->Server().SetChip(image);
     }
     TQuietUi ui;
     TProjFm window(ui);
@@ -88,6 +102,13 @@ int main(int argc, char **argv)
         emit window.ChipSelect->activated(chip);
         if (!WaitFor([&] { return !window.Timer1->isActive(); }, 6000)) {
             std::fprintf(stderr, "varnel-screenshot: the placement did not end\n");
+            return 1;
+        }
+    }
+    if (read && chip >= 0) {
+        window.ReadButt->click();
+        if (!WaitFor([&] { return window.WorkState.NewDataListed; }, 30000)) {
+            std::fprintf(stderr, "varnel-screenshot: the read did not end\n");
             return 1;
         }
     }
