@@ -508,7 +508,9 @@ void TBoardLink::EepBlockAsked()
 
 void TBoardLink::EepByteFailed()
 {
-    const int32_t addr = Ws.RxBuf[1] - 1;
+    // The board sends address + 1 in one byte, so address 255 arrives as 0;
+    // EEPROM addresses are 0..255, and wrapping keeps the message true.
+    const int32_t addr = (Ws.RxBuf[1] - 1) & 0xFF;
     Send(CmdEnd);
     Panel.StopWaitTimer();
     Ui.Beep();

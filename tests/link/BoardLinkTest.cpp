@@ -571,6 +571,8 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
         {P, 8, "F\x02\x07\x05",
          {"timer:stop", "beep", "box:error:ROM verify error at address 0205"}},
         {EP, 8, "N\x05", eep("box:error:EEPROM verify error at address 0004")},
+        // The last byte of a 256-byte EEPROM: address + 1 wraps to 0 in its byte.
+        {EP, 8, std::string("N\0", 2), eep("box:error:EEPROM verify error at address 00FF")},
         {EP, 12, "Y", eep("box:info:Programming complete.")},
         {EP, 12, "I", eep("box:error:Programming ID failed.")},
         {EP, 12, "Z", eep("box:error:Programming fuse failed.")},
