@@ -197,7 +197,7 @@ void TProjFm::PlacementStep()
         WorkState.EepData.clear();
         ChipSelect->setEnabled(true);
         SetStatus("Program Ready");
-        ProgressBar1->setMaximum(WorkState.RomSize + WorkState.EepSize);
+        SetProgressMax(WorkState.RomSize + WorkState.EepSize);
         MemScroll->setMaximum(RomScrollMax(WorkState.RomSize));
         MemScroll->setValue(0);
         RomEepButt->setText(QStringLiteral("EEPRO&M"));
