@@ -1,4 +1,5 @@
 #include "app/Settings.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct TSettingsCase
 {
@@ -52,7 +45,7 @@ TEST_P(SettingsFile, PortAndFileAfterwards)
     }
     std::vector<std::string> lines;
     EXPECT_EQ(ReadPortSetting(Path, lines), c.Port);
-    EXPECT_EQ(ReadAll(Path), c.After);
+    EXPECT_EQ(ReadBytes(Path), c.After);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,7 @@
 // The main window through its real controls, offscreen, with the serial port
 // on a real pseudo-terminal.
 #include "app/prog2.h"
+#include "support/TestFiles.h"
 #include "app/Controls.h"
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
@@ -32,14 +33,6 @@ bool WaitFor(const std::function<bool()> &done, int ms = 3000)
     while (!done() && t.elapsed() < ms)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     return done();
-}
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class Window : public ::testing::Test
@@ -116,7 +109,7 @@ TEST_F(Window, StartsReadyOnThePortOfTheSettingsFileAndSaysHello)
     EXPECT_TRUE(Ui.Boxes.empty());
     EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
     EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
-    EXPECT_EQ(ReadAll("varnel.dat"), "3\r\n");
+    EXPECT_EQ(ReadBytes("varnel.dat"), "3\r\n");
 }
 
 TEST_F(Window, ReadyBeforeTheFirstTick)
@@ -131,7 +124,7 @@ TEST_F(Window, MissingSettingsFileIsWrittenAndPortOneUsed)
 {
     PortOnPty(1);
     StartWindow();
-    EXPECT_EQ(ReadAll("varnel.dat"), "1\r\n");
+    EXPECT_EQ(ReadBytes("varnel.dat"), "1\r\n");
     EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
     EXPECT_TRUE(Ui.Boxes.empty());
 }
@@ -182,7 +175,7 @@ TEST_F(Window, CloseAsksAboutUnsavedDataAndKeepsItUnlessSaved)
     Ui.Answers = {TAnswer::Yes};
     Ui.SaveNames = {Dir + "/kept.hex"};
     EXPECT_TRUE(Fm->close());
-    EXPECT_FALSE(ReadAll(Dir + "/kept.hex").empty());
+    EXPECT_FALSE(ReadBytes(Dir + "/kept.hex").empty());
     EXPECT_EQ(Ui.HelpClosed, 1);
 }
 

@@ -1,5 +1,7 @@
 // The command line as a script sees it: the real executable, its output and
 // its exit status, against gpasm-built images and the built-in virtual board.
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -41,14 +43,6 @@ std::string Quote(const std::string &text)
     return quoted + "'";
 }
 
-std::string ReadAll(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // A fresh folder, removed afterwards.
 struct TTempDir
 {
@@ -83,7 +77,7 @@ TRun RunCommand(const std::string &command, const fs::path &errFile)
         run.Out.append(buffer, got);
     const int status = pclose(pipe);
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Err = ReadAll(errFile);
+    run.Err = ReadBytes(errFile);
     return run;
 }
 

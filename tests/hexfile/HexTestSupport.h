@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 #include "app/WorkState.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"
@@ -67,15 +69,3 @@ public:
     std::filesystem::path Path;
 };
 
-inline std::string ReadBytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void WriteBytes(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
