@@ -59,6 +59,8 @@ void TBoardLink::EnableProgrammer()
 void TBoardLink::WaitTimerTimer()
 {
     ++Ws.WaitTicks;
+    if (ActOnLateReply())
+        return;
     if (Ws.WaitTicks != WatchdogLimit)
         return;
     NoResponse();
@@ -72,7 +74,8 @@ void TBoardLink::LongJobTimer()
         LongJobTicks = 0;
         return;
     }
-    if (++LongJobTicks == LongJobLimit)
+    const int32_t limit = Line.LineLost() ? LostLineLimit : LongJobLimit;
+    if (++LongJobTicks >= limit)
         NoResponse();
 }
 
@@ -135,12 +138,10 @@ void TBoardLink::ReceiveAndDispatch()
         // The buffer filled up with more perhaps waiting (a fast board sends
         // a whole bulk erase's "W"s and its "Y" at once). What the reply took
         // makes room for the rest; otherwise later bytes overwrite the last
-        // position, and after an error they go with the emptied buffer.
-        if (DataError) {
-            while (Line.ReadChar(ch) == 1) {
-            }
+        // position. After an error the rest waits for the next receive
+        // event: it may hold the board's fresh "PP".
+        if (DataError)
             return;
-        }
         if (Ws.RxCount < RxLast)
             continue;
         bool more = false;
@@ -154,7 +155,7 @@ void TBoardLink::ReceiveAndDispatch()
     }
 }
 
-void TBoardLink::Dispatch()
+const TBoardLink::TStepTable *TBoardLink::CurrentTable() const
 {
     // The first flag set names the running operation's table.
     static const struct
@@ -166,17 +167,19 @@ void TBoardLink::Dispatch()
         {&TWorkState::ProgramRun, &ProgTable},  {&TWorkState::VerifyRun, &VerifyTable},
         {&TWorkState::BlankRun, &BlankTable},   {&TWorkState::ReadRun, &ReadTable},
     };
+    for (const auto &handler : Handlers) {
+        if (Ws.*handler.Flag)
+            return handler.Table;
+    }
+    return nullptr;
+}
+
+void TBoardLink::Dispatch()
+{
     DataError = false;
     do {
         Redispatch = false;
-        const TStepTable *table = nullptr;
-        for (const auto &handler : Handlers) {
-            if (Ws.*handler.Flag) {
-                table = handler.Table;
-                break;
-            }
-        }
-        if (table)
+        if (const TStepTable *table = CurrentTable())
             RunTable(*table);
         else
             IdleHandling();
@@ -185,24 +188,28 @@ void TBoardLink::Dispatch()
         DataErrorPath();
 }
 
-void TBoardLink::RunTable(const TStepTable &table)
+// One byte picks the row (its own one, else the step's "other" row).
+const TBoardLink::TStepRow *TBoardLink::FindRow(const TStepTable &table) const
 {
-    // One byte picks the row (its own one, else the step's "other" row);
-    // then that row's Needs decide whether it acts now.
     if (Ws.RxCount < 1)
-        return;
+        return nullptr;
     const TStepRow *row = nullptr;
     for (size_t i = 0; i < table.Count; ++i) {
         const TStepRow &candidate = table.Rows[i];
         if (candidate.Step != Ws.OpStep)
             continue;
-        if (candidate.Reply == Ws.RxBuf[0]) {
-            row = &candidate;
-            break;
-        }
+        if (candidate.Reply == Ws.RxBuf[0])
+            return &candidate;
         if (candidate.Reply == AnyReply && !row)
             row = &candidate;
     }
+    return row;
+}
+
+void TBoardLink::RunTable(const TStepTable &table)
+{
+    // Then the row's Needs decide whether it acts now.
+    const TStepRow *row = FindRow(table);
     if (!row)
         return;
     const bool ready = row->Needs == AtLeast ? Ws.RxCount >= row->Count
@@ -212,6 +219,21 @@ void TBoardLink::RunTable(const TStepTable &table)
     Ws.OpStep = row->Next;
     if (row->Action)
         (this->*row->Action)();
+}
+
+bool TBoardLink::ActOnLateReply()
+{
+    // Only after a whole tick without data: at wire speed the tail of a
+    // reply is still arriving when a tick falls inside it.
+    if (Ws.WaitTicks < 2)
+        return false;
+    const TStepTable *table = CurrentTable();
+    const TStepRow *row = table ? FindRow(*table) : nullptr;
+    if (!row || !row->ActsWhenLate)
+        return false;
+    Ws.OpStep = row->Next;
+    (this->*row->Action)();
+    return true;
 }
 
 void TBoardLink::IdleHandling()
@@ -438,6 +460,12 @@ int32_t TBoardLink::RomWord(int32_t addr) const
 int32_t TBoardLink::EepByte(int32_t addr) const
 {
     return ImageValue(Ws.EepData, addr, 0xFF) & 0xFF;
+}
+
+uint8_t TBoardLink::HeldByte(int32_t index) const
+{
+    // A byte not (yet) received reads 0, whatever an earlier reply left there.
+    return index < Ws.RxCount ? Ws.RxBuf[index] : 0;
 }
 
 void TBoardLink::EmptyImage()

@@ -26,9 +26,11 @@ public:
     // One tick of the 1 s guard of the board's long jobs. The watchdog is
     // off during a bulk erase and a blank test, and Cancel does not reach
     // them; without this a board that falls silent there would hold the
-    // window forever. Acts like the watchdog after LongJobLimit silent ticks.
+    // window forever. Acts like the watchdog after LongJobLimit silent ticks,
+    // or after LostLineLimit once the line is known to be gone.
     void LongJobTimer();
     static constexpr int32_t LongJobLimit = 60;
+    static constexpr int32_t LostLineLimit = 2;
     // Toggles IcspOn unless a placement or an operation runs; returns the
     // (possibly unchanged) IcspOn for the button caption.
     bool ICSPbuttClick();
@@ -84,6 +86,9 @@ private:
         int Reply;
         void (TBoardLink::*Action)();
         int32_t Next;
+        // The reply's tail may never come (a board that sends fewer bytes):
+        // after a watchdog tick without data the row acts with what is held.
+        bool ActsWhenLate = false;
     };
     struct TStepTable
     {
@@ -96,7 +101,10 @@ private:
     void StoreByte(uint8_t ch);
     void ReceiveAndDispatch();
     void Dispatch();
+    const TStepTable *CurrentTable() const;
+    const TStepRow *FindRow(const TStepTable &table) const;
     void RunTable(const TStepTable &table);
+    bool ActOnLateReply();
     void IdleHandling();
     void DataErrorPath();
     void NoResponse();
@@ -115,6 +123,9 @@ private:
     int32_t RomWord(int32_t addr) const;
     int32_t EepByte(int32_t addr) const;
     void EmptyImage();
+    uint8_t HeldByte(int32_t index) const;
+    // "F" and the address of the word that failed.
+    int32_t FailedWordAddress() const;
     bool AfterProgramBlock(int32_t eepromStep, int32_t idStep);
     void SendWordOrCancel();
     std::string BlankSubject() const;

@@ -133,7 +133,8 @@ struct TSerialRelay
 struct TSerial::TLineWatch
 {
     uint32_t Generation = 0;
-    bool HungUp = false;      // reported once; the port is no longer polled
+    bool HupSeen = false;     // hung up with bytes still waiting
+    uint32_t ReadsAtHup = 0;  // FReadCount when they were last handed over
     bool ModemLines = false;  // TIOCMGET works (not on a pseudo-terminal)
     int ModemBits = 0;
     bool Counters = false;    // TIOCGICOUNT works: breaks can be seen
@@ -243,9 +244,16 @@ void TSerial::SetActive(bool value)
 void TSerial::Open()
 {
     const std::string name = DeviceName();
+    // Without blocking: a FIFO or a modem line would hold the open forever.
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         HandleError();
+        return;
+    }
+    // A regular file, a FIFO or /dev/null is no port: nothing is written to it.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        HandleError(ENOTTY);
         return;
     }
     // Not shared: TIOCEXCL refuses later opens, but not a privileged one;
@@ -264,6 +272,7 @@ void TSerial::Open()
     ++FGeneration;
     FActive = true;
     ApplySettings(fd);
+    AskLowLatency(fd);
     SetSignal(1, true);
     SetSignal(0, true);
     SetEventMask(OpenEventMask);
@@ -303,12 +312,84 @@ void TSerial::ApplySettings(int fd)
         HandleError(ENOTSUP);
 }
 
-void TSerial::Close()
+int TSerial::SerialInfo(int fd, bool set, serial_struct &info)
+{
+    return ::ioctl(fd, set ? TIOCSSERIAL : TIOCGSERIAL, &info);
+}
+
+void TSerial::AskLowLatency(int fd)
+{
+    // The protocol costs one round trip per program word: a USB adapter's
+    // 16 ms latency timer would make a full program take minutes.
+    FLowLatencyOn = false;
+    FLowLatencyRefusal = 0;
+    serial_struct info{};
+    if (SerialInfo(fd, false, info) != 0) {
+        FLowLatencyRefusal = errno;
+        return;
+    }
+    FSavedSerialFlags = info.flags;
+    if (info.flags & ASYNC_LOW_LATENCY)
+        return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    if (SerialInfo(fd, true, info) != 0) {
+        FLowLatencyRefusal = errno;
+        return;
+    }
+    FLowLatencyOn = true;
+}
+
+void TSerial::RestoreLowLatency(int fd)
+{
+    if (!FLowLatencyOn)
+        return;
+    FLowLatencyOn = false;
+    serial_struct info{};
+    if (SerialInfo(fd, false, info) == 0) {
+        info.flags = (info.flags & ~ASYNC_LOW_LATENCY) | (FSavedSerialFlags & ASYNC_LOW_LATENCY);
+        SerialInfo(fd, true, info);
+    }
+}
+
+namespace {
+
+// What a hung-up terminal or a removed device answers.
+bool LineGone(int code)
+{
+    return code == EIO || code == ENXIO || code == ENODEV;
+}
+
+}  // namespace
+
+void TSerial::Fail(int code)
+{
+    if (LineGone(code))
+        LoseLine(code);
+    else
+        HandleError(code);
+}
+
+void TSerial::LoseLine(int code)
+{
+    if (!FActive)
+        return;
+    HandleError(code);
+    // A handler of the error may have closed the port already.
+    if (FActive)
+        Close(true);
+}
+
+void TSerial::Close(bool lineLost)
 {
     // Transfers never outlive their call, so there is nothing to abort, and
-    // the queues are kept.
-    SetSignal(1, false);
-    SetSignal(0, false);
+    // the queues are kept. A lost line refuses every request: asking would
+    // only record more failures of the same cause.
+    if (!lineLost) {
+        RestoreLowLatency(FHandle);
+        SetSignal(1, false);
+        SetSignal(0, false);
+    }
+    FLowLatencyOn = false;
     FActive = false;
     FClosing = true;
     SetEventMask(0);
@@ -324,7 +405,7 @@ void TSerial::Close()
     const int fd = FHandle.exchange(-1);
     // The flag belongs to the terminal, which outlives us while others hold it.
     ::ioctl(fd, TIOCNXCL);
-    if (::close(fd) != 0)
+    if (::close(fd) != 0 && !lineLost)
         HandleError();
 }
 
@@ -369,7 +450,7 @@ void TSerial::WriteBytes(const char *data, size_t length, long long timeoutMs)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN) {
-            HandleError();
+            Fail(errno);
             return;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -395,7 +476,7 @@ int TSerial::ReadChar(uint8_t &ch)
     int code = 0;
     const int n = ReadByte(FHandle, ch, code);
     if (code)
-        HandleError(code);
+        Fail(code);
     return n;
 }
 
@@ -536,28 +617,44 @@ void TSerial::EventCycle(TLineWatch &watch)
         StartWatch(watch, fd, generation);
 
     const uint32_t mask = FEventMask;
-    const bool watchRx = (mask & EvRxChar) && !watch.HungUp;
+    const bool watchRx = (mask & EvRxChar) != 0;
     pollfd fds[2] = {{FWakeFd, POLLIN, 0}, {watchRx ? fd : -1, POLLIN, 0}};
-    const bool polled =
-        watch.ModemLines || watch.Counters || watch.HungUp || FTxPending || FWakeFd < 0;
+    const bool polled = watch.ModemLines || watch.Counters || FTxPending || FWakeFd < 0;
     const int n = ::poll(fds, 2, polled ? LinePollMs : -1);
-    int failure = n < 0 && errno != EINTR ? errno : 0;
+    const int failure = n < 0 && errno != EINTR ? errno : 0;
     if (fds[0].revents)
         DrainWake();
     uint32_t events = 0;
-    if (fds[1].revents & POLLIN) {
+    const short line = fds[1].revents;
+    if (line & (POLLHUP | POLLERR | POLLNVAL)) {
+        // Hung up (adapter pulled out, far end of a pseudo-terminal gone).
+        // Bytes that came before it are handed over first, as long as the
+        // handler takes them; then the loss is reported once and the port
+        // closed, so that nothing waits on the dead descriptor.
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0)
+            waiting = 0;
+        const uint32_t reads = FReadCount;
+        if (waiting > 0 && (!watch.HupSeen || reads != watch.ReadsAtHup)) {
+            watch.HupSeen = true;
+            watch.ReadsAtHup = reads;
+            events |= EvRxChar;
+        } else {
+            if (FActive && !Abandoned(generation))
+                HandOver([this, generation] {
+                    if (generation == FGeneration)
+                        LoseLine(EIO);
+                });
+            return;
+        }
+    } else if (line & POLLIN) {
         events |= EvRxChar;
-    } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        // Hung up (adapter pulled, far end of a pseudo-terminal gone):
-        // reported once, not in a loop.
-        watch.HungUp = true;
-        failure = EIO;
     }
     if (failure && FActive)
         HandOver([this, failure] { HandleError(failure); });
     if (Abandoned(generation))
         return;
-    if (n < 0 && failure)
+    if (failure)
         Nap(LinePollMs);
     events = (events | LineChanges(watch, fd)) & mask;
     if (events)
@@ -634,7 +731,7 @@ void TSerial::ReadMessages(const TRxPlan &plan, int fd, uint32_t generation)
         }
     }
     if (code && !Abandoned(generation))
-        HandOver([this, code] { HandleError(code); });
+        HandOver([this, code] { Fail(code); });
 }
 
 bool TSerial::Abandoned(uint32_t generation) const

@@ -13,6 +13,7 @@
 #include <string>
 
 class TUiServices;
+struct serial_struct;
 
 enum eParity { paNone, PaOdd, paEven, paMark, paSpace };
 enum eDataBits { d7bit, d8bit };
@@ -108,6 +109,14 @@ public:
     bool Active() const { return FActive; }
     // Closes the port if open, then opens it if value is true.
     void SetActive(bool value);
+    // The port is not open: never opened, closed, or its line hung up.
+    bool LineLost() const override { return !FActive; }
+
+    // Low-latency delivery asked of the driver at open (USB adapters then
+    // hand over received bytes at once instead of every 16 ms): errno of a
+    // refusal, 0 when granted or not yet asked. Never reported as an error.
+    int LowLatencyRefusal() const { return FLowLatencyRefusal; }
+    bool LowLatencyOn() const { return FLowLatencyOn; }
 
     void WriteChar(uint8_t ch) override;
     void WriteString(const std::string &text) override;
@@ -118,6 +127,11 @@ public:
     // Records errno and reports it as NotifyErrors says.
     void HandleError();
     void ShowErrorDialog(int code);
+
+protected:
+    // The driver's serial settings (TIOCGSERIAL / TIOCSSERIAL); 0 or -1 with
+    // errno. A seam for tests: pseudo-terminals refuse both.
+    virtual int SerialInfo(int fd, bool set, serial_struct &info);
 
 private:
     friend class TEventThread;
@@ -134,7 +148,13 @@ private:
     void Assign(T &field, const T &value);
     void Reapply();
     void Open();
-    void Close();
+    void Close(bool lineLost = false);
+    // The line hung up or its device went away: recorded once, port closed.
+    void LoseLine(int code);
+    // A failed transfer: a vanished line is lost, anything else recorded.
+    void Fail(int code);
+    void AskLowLatency(int fd);
+    void RestoreLowLatency(int fd);
     void ApplySettings(int fd);
     void SetEventMask(uint32_t mask);
     bool Wake();
@@ -173,6 +193,9 @@ private:
     int FErrorCode = 0;
     int FRxCount = 0;
     int FTxCount = 0;
+    int FLowLatencyRefusal = 0;
+    bool FLowLatencyOn = false;
+    int FSavedSerialFlags = 0;  // the driver's flags before we set low latency
 
     // Shared with the event thread.
     std::atomic<int> FHandle{-1};

@@ -98,7 +98,7 @@ const TBoardLink::TStepRow TBoardLink::EepProgRows[] = {
     {3, Exactly, 1, 'Y', &L::TakeWriteProgram, 4},
     {3, Exactly, 1, AnyReply, &L::RaiseError, 3},
     {4, AtLeast, 1, 'M', &L::EepProgWordAsked, 4},
-    {4, AtLeast, 3, 'F', &L::EepProgWordFailed, Idle},
+    {4, AtLeast, 4, 'F', &L::EepProgWordFailed, Idle, true},
     {4, AtLeast, 1, AnyReply, &L::RaiseError, 4},
     {5, Exactly, 1, 'P', &L::TakeSelect, 7},
     {5, Exactly, 1, AnyReply, &L::RaiseError, 5},
@@ -129,7 +129,7 @@ const TBoardLink::TStepRow TBoardLink::ProgRows[] = {
     {7, Exactly, 1, 'Y', &L::TakeWriteProgram, 8},
     {7, Exactly, 1, AnyReply, &L::RaiseError, 7},
     {8, AtLeast, 1, 'M', &L::ProgWordAsked, 8},
-    {8, AtLeast, 3, 'F', &L::ProgWordFailed, Idle},
+    {8, AtLeast, 4, 'F', &L::ProgWordFailed, Idle, true},
     {8, AtLeast, 1, AnyReply, &L::RaiseError, 8},
     {9, Exactly, 1, 'P', &L::TakeSelect, 11},
     {9, Exactly, 1, AnyReply, &L::RaiseError, 9},
@@ -463,10 +463,15 @@ void TBoardLink::EepProgWordAsked()
     Ws.OpStep = 5;
 }
 
+int32_t TBoardLink::FailedWordAddress() const
+{
+    // The board's third byte is not part of the address.
+    return 256 * HeldByte(1) + HeldByte(3);
+}
+
 void TBoardLink::EepProgWordFailed()
 {
-    // The board's third byte (RxBuf[2]) is not part of the address.
-    const int32_t addr = 256 * Ws.RxBuf[1] + Ws.RxBuf[3];
+    const int32_t addr = FailedWordAddress();
     Send(CmdEnd);
     Panel.StopWaitTimer();
     Ui.Beep();
@@ -595,7 +600,7 @@ void TBoardLink::ProgWordAsked()
 
 void TBoardLink::ProgWordFailed()
 {
-    const int32_t addr = 256 * Ws.RxBuf[1] + Ws.RxBuf[3];
+    const int32_t addr = FailedWordAddress();
     Finish();
     Ui.Beep();
     ErrorBox("ROM verify error at address " + MyIntToHex(addr, 4));

@@ -350,6 +350,7 @@ TEST_F(LinkTest, RowsThatWaitKeepTheBytes)
         {&TWorkState::ReadRun, 3, std::string(17, 1)}, {&TWorkState::ReadRun, 9, "abc"},
         {&TWorkState::VerifyRun, 8, "YZ"},          {&TWorkState::VerifyRun, 8, "Z"},
         {&TWorkState::VerifyRun, 9, std::string(9, 1)}, {&TWorkState::EraseProgramRun, 4, "F\x01"},
+        {&TWorkState::EraseProgramRun, 4, "F\x01\x02"}, {&TWorkState::ProgramRun, 8, "F"},
         {&TWorkState::EraseProgramRun, 8, "N"},    {&TWorkState::ProgramRun, 11, "Z"},
         {&TWorkState::ProgramRun, 6, "P"},         {&TWorkState::ReadRun, 1, "P"},
     };
@@ -520,6 +521,56 @@ TEST_F(LinkTest, SilentBoardDuringBulkEraseEndsAfterTheLongJobGuard)
     EXPECT_EQ(Boxes().size(), 1u);
 }
 
+TEST_F(LinkTest, LostLineEndsEvenTheLongJobsSoon)
+{
+    // A bulk erase, a blank test and word streaming: with the line gone the
+    // guard does not wait out its minute.
+    const struct
+    {
+        TChipKind Kind;
+        void (TBoardLink::*Button)();
+        std::string Replies;
+    } cases[] = {
+        {F84, &TBoardLink::EraseButtClick, "PW"},
+        {C671, &TBoardLink::EraseButtClick, "PY"},
+        {C671, &TBoardLink::ProgButtClick, "PY"},
+        {F84, &TBoardLink::ReadButtClick, "PY"},
+    };
+    for (const auto &c : cases) {
+        Chip(c.Kind);
+        Image(8, c.Kind.EepSize ? 8 : 0);
+        Ws.NewDataListed = false;
+        Log.clear();
+        (Link.*c.Button)();
+        for (char r : c.Replies)
+            Rx(std::string(1, r));
+        Line.Lost = true;
+        for (int i = 0; i < TBoardLink::LostLineLimit - 1; ++i)
+            Link.LongJobTimer();
+        EXPECT_TRUE(Boxes().empty());
+        Link.LongJobTimer();
+        EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+        EXPECT_TRUE(Ready());
+        EXPECT_EQ(Panel.Status, "Program Ready");
+        if (c.Button == &TBoardLink::ReadButtClick) {
+            EXPECT_TRUE(Ws.RomData.empty());
+        }
+        Line.Lost = false;
+    }
+}
+
+TEST_F(LinkTest, BytesBehindAFullBufferErrorWaitForTheNextEvent)
+{
+    // The board's "PP" sent while the error box was open is answered.
+    Chip(F84);
+    At(&TWorkState::EraseRun, 1);
+    Rx("Z" + std::string(18, 'W') + "PP");
+    EXPECT_EQ(Boxes(), TLog{"box:error:Serial data error."});
+    EXPECT_EQ(Line.Queue.size(), 2u);
+    Link.Serial1RxData();
+    EXPECT_EQ(Line.Sent, std::string("\x0DY"));
+}
+
 TEST_F(LinkTest, BlankTestResults)
 {
     const struct
@@ -559,34 +610,45 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
     const auto eep = [](const std::string &box) {
         return TLog{"c:0E", "timer:stop", "beep", box, "timer:stop", "timer:start"};
     };
+    const TLog noEep = {"timer:stop", "beep", "box:error:ROM verify error at address 0100"};
     const struct
     {
         bool TWorkState::*Flag;
         int Step;
         std::string Reply;
+        int Ticks; // silent watchdog ticks after the reply
         TLog Expected;
     } cases[] = {
-        {EP, 4, "F\x01\x02", eep("box:error:ROM verify error at address 0100")},
-        {EP, 4, "F\x01\x02\x03", eep("box:error:ROM verify error at address 0103")},
-        {P, 8, "F\x02\x07\x05",
+        {EP, 4, "F\x01\x02\x03", 0, eep("box:error:ROM verify error at address 0103")},
+        {P, 8, "F\x02\x07\x05", 0,
          {"timer:stop", "beep", "box:error:ROM verify error at address 0205"}},
-        {EP, 8, "N\x05", eep("box:error:EEPROM verify error at address 0004")},
+        // "F" with its address short: taken after a whole tick without data,
+        // a byte never received reading 0.
+        {EP, 4, "F\x01\x02", 1, {}},
+        {EP, 4, "F\x01\x02", 2, eep("box:error:ROM verify error at address 0100")},
+        {P, 8, "F\x01", 2, noEep},
+        {P, 8, "F\x01\x00", 2, noEep},
+        {EP, 8, "N\x05", 0, eep("box:error:EEPROM verify error at address 0004")},
         // The last byte of a 256-byte EEPROM: address + 1 wraps to 0 in its byte.
-        {EP, 8, std::string("N\0", 2), eep("box:error:EEPROM verify error at address 00FF")},
-        {EP, 12, "Y", eep("box:info:Programming complete.")},
-        {EP, 12, "I", eep("box:error:Programming ID failed.")},
-        {EP, 12, "Z", eep("box:error:Programming fuse failed.")},
-        {P, 12, "I", {"timer:stop", "c:0E", "beep", "box:error:Programming ID failed.",
-                      "timer:stop", "timer:start"}},
+        {EP, 8, std::string("N\0", 2), 0, eep("box:error:EEPROM verify error at address 00FF")},
+        {EP, 12, "Y", 0, eep("box:info:Programming complete.")},
+        {EP, 12, "I", 0, eep("box:error:Programming ID failed.")},
+        {EP, 12, "Z", 0, eep("box:error:Programming fuse failed.")},
+        {P, 12, "I", 0, {"timer:stop", "c:0E", "beep", "box:error:Programming ID failed.",
+                         "timer:stop", "timer:start"}},
     };
     Chip(F84);
     for (const auto &c : cases) {
         Ws.ResetVars(Panel);
+        // A stale byte where the address's last byte would be must not count.
+        Ws.RxBuf[3] = 0x55;
         Log.clear();
         At(c.Flag, c.Step);
         Rx(c.Reply);
+        for (int i = 0; i < c.Ticks; ++i)
+            Link.WaitTimerTimer();
         EXPECT_EQ(Only(Log, {"c:", "s:", "beep", "box", "timer"}), c.Expected) << c.Reply;
-        EXPECT_TRUE(Ready());
+        EXPECT_EQ(Ready(), !c.Expected.empty()) << c.Reply;
     }
 }
 

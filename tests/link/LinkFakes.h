@@ -70,10 +70,12 @@ public:
         --Released;
         return 1;
     }
+    bool LineLost() const override { return Lost; }
 
     std::string Sent;                     // every host byte
     std::deque<uint8_t> Queue;            // board bytes not yet read
     size_t Released = 0;                  // of Queue, readable now
+    bool Lost = false;                    // the line hung up
     std::function<void(const std::string &)> OnWrite; // a board model
 
 private:
