@@ -27,6 +27,8 @@
 
 namespace {
 
+constexpr int BoardPanelParkedLeft = 300; // outside its panel until the board answers
+
 QFont WindowFont()
 {
     QFont f;
@@ -136,7 +138,7 @@ void TProjFm::BuildControls()
         NoTab(w);
 
     BoardPanel = new QWidget(Panel2);
-    BoardPanel->setGeometry(300, 92, 155, 20);
+    BoardPanel->setGeometry(BoardPanelParkedLeft, 92, 155, 20);
     BoardPanel->setVisible(false);
     BoardLabel = new QLabel(QStringLiteral("PicVarnel"), BoardPanel);
     BoardLabel->move(5, 3);
@@ -209,6 +211,8 @@ void TProjFm::BuildControls()
     WaitTimer->setInterval(300);
     LongJobTimer = new QTimer(this);
     LongJobTimer->setInterval(1000);
+    ReconnectTimer = new QTimer(this);
+    ReconnectTimer->setInterval(1000);
 }
 
 void TProjFm::ConnectHandlers()
@@ -217,6 +221,7 @@ void TProjFm::ConnectHandlers()
     connect(WaitTimer, &QTimer::timeout, this, &TProjFm::WaitTimerTimer);
     connect(LongJobTimer, &QTimer::timeout, this, &TProjFm::LongJobTimerTimer);
     LongJobTimer->start();
+    connect(ReconnectTimer, &QTimer::timeout, this, &TProjFm::ReconnectTimerTimer);
     connect(HelpButt, &QPushButton::clicked, this, &TProjFm::HelpButtClick);
     connect(ProgButt, &QPushButton::clicked, this, &TProjFm::ProgButtClick);
     connect(ReadButt, &QPushButton::clicked, this, &TProjFm::ReadButtClick);
@@ -301,7 +306,8 @@ void TProjFm::FirstTick()
                       TBoxButtons::Ok);
     }
     setWindowTitle(QString::fromLatin1(AppCaption));
-    Serial1->WriteChar(0x01);
+    Serial1->WriteChar(TBoardLink::CmdHello);
+    ReconnectTimer->start();
 }
 
 void TProjFm::HelpButtClick()
@@ -458,4 +464,10 @@ void TProjFm::ShowBoardPanel()
 {
     BoardPanel->move(40, BoardPanel->y());
     BoardPanel->setVisible(true);
+}
+
+void TProjFm::HideBoardPanel()
+{
+    BoardPanel->setVisible(false);
+    BoardPanel->move(BoardPanelParkedLeft, BoardPanel->y());
 }

@@ -81,6 +81,7 @@ public:
     QTimer *Timer1 = nullptr;
     QTimer *WaitTimer = nullptr;
     QTimer *LongJobTimer = nullptr; // guards the board's long jobs, every second
+    QTimer *ReconnectTimer = nullptr; // reopens a lost or unopened port, every second
     TSerial *Serial1 = nullptr;
     TOscCalFm *OscCalFm = nullptr;
     // What the fuse panel shows; the controls mirror it (chips/ProjFmChips.cpp).
@@ -137,6 +138,7 @@ public:
     void ICSPbuttClick();
     void WaitTimerTimer();
     void LongJobTimerTimer();
+    void ReconnectTimerTimer();
     void Serial1RxData();
 
     // TFrontPanel
@@ -153,6 +155,8 @@ public:
     void SetPadScroll(int position) override;
     void RedrawPad() override;
     void ShowBoardPanel() override;
+    // Parks BoardPanel out of view, as before the board announced itself.
+    void HideBoardPanel();
 
     // The command guard of the command buttons.
     bool CommandsBlocked() const;

@@ -1,6 +1,7 @@
 // The board link handlers of the main window: thin glue to TBoardLink.
 #include "app/prog2.h"
 #include "link/BoardLink.h"
+#include "link/Serial2.h"
 
 #include <QPushButton>
 
@@ -42,6 +43,19 @@ void TProjFm::WaitTimerTimer()
 void TProjFm::LongJobTimerTimer()
 {
     Link->LongJobTimer();
+}
+
+void TProjFm::ReconnectTimerTimer()
+{
+    // A pulled-out adapter comes back under the same name: open it again,
+    // quietly, whenever no operation could be disturbed. The board's "PP"
+    // then brings back the screen as at start-up.
+    if (Serial1->Active() || CommandsBlocked() || WorkState.AnyOperationFlag())
+        return;
+    HideBoardPanel();
+    Serial1->SetActive(true);
+    if (Serial1->Active())
+        Serial1->WriteChar(TBoardLink::CmdHello);
 }
 
 void TProjFm::Serial1RxData()

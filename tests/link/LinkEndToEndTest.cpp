@@ -231,3 +231,45 @@ TEST_F(LinkEndToEnd, SixteenC73BlankThenProgrammed)
 }
 
 } // namespace
+
+namespace {
+
+// A real board sends "F" and its three address bytes one by one at wire
+// speed; one whose line drops after the second byte leaves the rest unsent.
+TEST(LinkWireSpeed, FailedWordReportsTheAddressThatArrived)
+{
+    constexpr int Failing = 0x123;
+    const struct
+    {
+        TChipKind Chip;
+        // Board bytes before the "F": "P", the erase's "W"s and "Y", or the
+        // blank test's replies and a second opening; then one "M" per word.
+        long long Before;
+    } chips[] = {{F84, 1 + F84.EepSize / 8 + 1 + 1 + 1 + Failing},
+                 {C73, 1 + 1 + 1 + 1 + 1 + 1 + 1 + Failing}};
+    for (const auto &c : chips) {
+        for (const bool cut : {false, true}) {
+            TBoardOptions options;
+            options.Faults.FailWordAt = Failing;
+            options.SplitDelayMs = 2;
+            if (cut)
+                options.HangupAfter = c.Before + 3; // "F", 01 and the filler 00
+            TLinkSession s(options);
+            ASSERT_TRUE(s.Up());
+            s.Chip(c.Chip);
+            s.Ws.RomData.assign(static_cast<size_t>(c.Chip.RomSize), "0");
+            s.Ws.EepData.assign(static_cast<size_t>(c.Chip.EepSize), "0");
+            s.Panel.Id = "1234";
+            s.Link.ProgButtClick();
+            const auto failure = [&s] { return Only(s.Log, {"box:error:ROM"}); };
+            ASSERT_TRUE(s.RunUntil([&] { return !failure().empty(); }, 10000))
+                << c.Chip.Name << cut;
+            EXPECT_EQ(failure(), TLog{std::string("box:error:ROM verify error at address ")
+                                      + (cut ? "0100" : "0123")})
+                << c.Chip.Name << cut;
+            EXPECT_EQ(s.Server.HungUp(), cut);
+        }
+    }
+}
+
+} // namespace

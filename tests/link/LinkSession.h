@@ -57,6 +57,7 @@ public:
         }
         return n;
     }
+    bool LineLost() const override { return Inner.LineLost(); }
     bool Closed() const { return EndSent && Answered && LastRead == 'Q'; }
 
     // Host turnaround: last byte read to the next write, once per reply.
@@ -186,12 +187,18 @@ public:
     // operation with "Q" (or the watchdog has ended it).
     bool Run(const std::function<void()> &press, int timeoutMs = 60000)
     {
-        const auto done = [this] {
-            return Ws.OpStep == -1 && !Panel.TimerOn
-                   && (Line.Closed() || !Only(Log, {"box:error:No response"}).empty());
-        };
         press();
-        // A running event loop takes the serial hand-overs at once.
+        return RunUntil(
+            [this] {
+                return Ws.OpStep == -1 && !Panel.TimerOn
+                       && (Line.Closed() || !Only(Log, {"box:error:No response"}).empty());
+            },
+            timeoutMs);
+    }
+    // Runs a real event loop, which takes the serial hand-overs at once,
+    // until done() holds or timeoutMs has passed.
+    static bool RunUntil(const std::function<bool()> &done, int timeoutMs)
+    {
         QEventLoop loop;
         QTimer poll, limit;
         QObject::connect(&poll, &QTimer::timeout, [&] {
