@@ -158,6 +158,9 @@ TEST_F(WindowLine, BoardThatHangsUpMidOperationEndsItSoonAndQuietly)
         EXPECT_EQ(Status(), c.BusyStatus);
 
         ASSERT_TRUE(WaitFor([&] { return board.HungUp(); }, 10000));
+        // The kernel hands the freed name to the next pseudo-terminal, which
+        // may be another test's: reconnecting there is no part of this test.
+        PointPortAt(Dir + "/unplugged");
         QElapsedTimer since;
         since.start();
         const double cpu = CpuSeconds();
@@ -171,9 +174,9 @@ TEST_F(WindowLine, BoardThatHangsUpMidOperationEndsItSoonAndQuietly)
         EXPECT_EQ(Ui.Boxes.back().Text, "No response from programmer board");
         EXPECT_EQ(Ui.Boxes.size(), 1u);
         EXPECT_EQ(Status(), "Program Ready");
-        // Recorded once; a pseudo-terminal's missing modem lines are the rest.
+        // Recorded once; a pseudo-terminal's missing modem lines and the
+        // quiet tries to reopen the port are the rest.
         EXPECT_EQ(std::count(Errors.begin(), Errors.end(), EIO), 1);
-        EXPECT_EQ(Fm->Serial1->ErrorCode(), EIO);
         EXPECT_FALSE(Fm->WorkState.Busy);
         if (c.Button == &TProjFm::ReadButt) {
             EXPECT_TRUE(Fm->WorkState.RomData.empty());
