@@ -436,19 +436,7 @@ TEST(OscCal, LastWordBlankOrMissing)
         if (c.Words >= 1024)
             ws.RomData[1023] = c.LastWord;
         EXPECT_EQ(OscCalWordMissing(ws), c.Missing) << c.Words << " " << c.LastWord;
-        PadRomData(ws);
-        EXPECT_EQ(ws.RomData.size(), std::max<size_t>(c.Words, 1024));
     }
-}
-
-TEST(OscCal, PaddingFillsBlanksOnly)
-{
-    TWorkState ws = Chip(1024, 0, true);
-    ws.RomData = {"5"};
-    PadRomData(ws);
-    ASSERT_EQ(ws.RomData.size(), 1024u);
-    EXPECT_EQ(ws.RomData[0], "5");
-    EXPECT_EQ(ws.RomData[1023], "16383");
 }
 
 } // namespace
