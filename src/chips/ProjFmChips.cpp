@@ -255,7 +255,8 @@ void TProjFm::OscChButtClick()
 
 bool TProjFm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != IDedit || event->type() != QEvent::KeyPress)
+    // A disabled IDedit (during an operation) refuses keys on its own.
+    if (watched != IDedit || event->type() != QEvent::KeyPress || !IDedit->isEnabled())
         return QWidget::eventFilter(watched, event);
     const int typed = TypedChar(static_cast<QKeyEvent *>(event));
     if (typed < 0)

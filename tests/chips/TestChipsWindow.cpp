@@ -122,6 +122,9 @@ protected:
         EXPECT_EQ(Fm->Oscillator->currentIndex(), m.OscillatorIndex());
         EXPECT_EQ(Fm->CodeProtect->currentIndex(), m.CodeProtectIndex());
         EXPECT_EQ(!Fm->IDedit->isHidden(), m.IdVisible());
+        EXPECT_EQ(!Fm->Label3->isHidden(), m.IdVisible());
+        EXPECT_EQ(!Fm->Label1->isHidden(), m.ListsVisible());
+        EXPECT_EQ(Fm->IDedit->text().toStdString(), m.IdText());
         EXPECT_EQ(Fm->OscChButt->pos(), QPoint(m.OscChButtPlace().Left, m.OscChButtPlace().Top));
     }
 
@@ -252,6 +255,8 @@ TEST_F(ChipsWindow, PanelFollowsTheChip)
     EXPECT_TRUE(Fm->CB3->isHidden() && Fm->CB4->isHidden());
 
     Fm->SetDefaultScreen();
+    ExpectPanelIsModel();
+    EXPECT_FALSE(Fm->Oscillator->isHidden()); // empty, but in view
     EXPECT_TRUE(Fm->CB1->isHidden());
     EXPECT_EQ(Fm->Oscillator->count(), 0);
     EXPECT_EQ(Fm->ChipSelect->currentIndex(), -1);
@@ -309,6 +314,7 @@ TEST_F(ChipsWindow, IdEditTypesUpperCaseHexOnly)
     }
     QTest::keyClick(Fm->IDedit, Qt::Key_Backspace);
     EXPECT_EQ(Fm->IDedit->text(), "0");
+    EXPECT_EQ(Fm->IdText(), "0"); // what the operations and the save take
     Fm->IDedit->selectAll();
     QTest::keyClicks(Fm->IDedit, "e");
     EXPECT_EQ(Fm->IDedit->text(), "E");
