@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
+#include "support/PadPixels.h"
 #include "support/RecordingUi.h"
 #include "chips/FuseRules.h"
 #include "chips/osc.h"
@@ -118,18 +119,7 @@ protected:
         ASSERT_EQ(Fm->ChipSelect->currentIndex(), i);
     }
 
-    // Anything but the white background inside the pad's text area.
-    bool PadHasText() const
-    {
-        const QImage &pad = Fm->MemoPad->Canvas();
-        for (int y = 4; y < pad.height() - 4; ++y) {
-            for (int x = 4; x < pad.width() - 6; ++x) {
-                if (pad.pixel(x, y) != qRgb(255, 255, 255))
-                    return true;
-            }
-        }
-        return false;
-    }
+    bool PadHasText() const { return ::PadHasText(Fm->MemoPad->Canvas()); }
 
     // Picks path in the open dialog and presses Load; answers go to the boxes.
     void Load(const std::string &path, std::initializer_list<TAnswer> answers = {})

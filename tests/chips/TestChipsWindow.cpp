@@ -5,6 +5,7 @@
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
 #include "chips/osc.h"
+#include "support/PadPixels.h"
 #include "support/RecordingUi.h"
 
 #include <QApplication>
@@ -85,18 +86,7 @@ protected:
         }
         return "same";
     }
-    // Anything but the white background inside the pad's text area.
-    bool PadHasText() const
-    {
-        const QImage &pad = Fm->MemoPad->Canvas();
-        for (int y = 4; y < pad.height() - 4; ++y) {
-            for (int x = 4; x < pad.width() - 6; ++x) {
-                if (pad.pixel(x, y) != qRgb(255, 255, 255))
-                    return true;
-            }
-        }
-        return false;
-    }
+    bool PadHasText() const { return ::PadHasText(Fm->MemoPad->Canvas()); }
     // Every control of the fuse panel shows what the model holds.
     void ExpectPanelIsModel()
     {
