@@ -1,11 +1,11 @@
 #!/bin/sh
 # Builds the screenshot helper and grabs the main window, running on the
 # built-in virtual board under a virtual X server.
-#   tools/screenshot.sh <out.png> [chip [read]]
+#   tools/screenshot.sh <out.png> [chip [read|program]]
 # The build directory is $VARNEL_BUILD_DIR (default build-screenshot).
 set -e
 if [ $# -lt 1 ] || [ $# -gt 3 ]; then
-    echo "usage: $0 <out.png> [chip [read]]" >&2
+    echo "usage: $0 <out.png> [chip [read|program]]" >&2
     exit 2
 fi
 top=$(cd "$(dirname "$0")/.." && pwd)

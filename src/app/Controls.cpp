@@ -1,7 +1,41 @@
 #include "app/Controls.h"
 
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QProxyStyle>
+
+namespace {
+
+class TScrollingListStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ComboBox_Popup)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+void DropAsScrollingList(QComboBox *list)
+{
+    auto *style = new TScrollingListStyle;
+    style->setParent(list);
+    list->setStyle(style);
+}
+
+void KeepReadableWhenDisabled(QWidget *panel)
+{
+    QPalette pal = panel->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText,
+                                     QPalette::Highlight, QPalette::HighlightedText})
+        pal.setColor(QPalette::Disabled, role, pal.color(QPalette::Active, role));
+    panel->setPalette(pal);
+}
 
 QImage ResourcePicture(const QString &name)
 {

@@ -53,5 +53,16 @@ private:
     QImage Image;
 };
 
+class QComboBox;
+
+// Drops the list as a box of its maximum visible items with a scroll bar,
+// rather than as a menu of every item over the screen, as some styles do.
+void DropAsScrollingList(QComboBox *list);
+
+// Gives the disabled state of panel and its controls the active colours for
+// texts, values and the progress bar: the panel still refuses input, but what
+// it shows stays readable.
+void KeepReadableWhenDisabled(QWidget *panel);
+
 // A named bitmap of the program's resources, or a null image.
 QImage ResourcePicture(const QString &name);

@@ -17,6 +17,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -154,6 +156,7 @@ void TProjFm::BuildControls()
     ChipSelect = new QComboBox(StatusPan);
     ChipSelect->setGeometry(25, 20, 71, 21);
     ChipSelect->setMaxVisibleItems(6);
+    DropAsScrollingList(ChipSelect);
     for (const TChipInfo &chip : ChipCatalogue)
         ChipSelect->addItem(QString::fromStdString(chip.Name));
     ChipSelect->setCurrentIndex(-1);
@@ -174,36 +177,40 @@ void TProjFm::BuildControls()
 
     FusePan = new TPanel(this, TBevel::Raised, true, true, false);
     FusePan->setGeometry(233, 328, 274, 126);
-    const int boxPos[7][2] = {{32, 13}, {32, 35}, {32, 58}, {32, 80},
-                              {106, 13}, {106, 35}, {106, 58}};
-    QCheckBox **boxes[7] = {&CB1, &CB2, &CB3, &CB4, &CB5, &CB6, &CB7};
-    for (int i = 0; i < 7; ++i) {
+    QCheckBox **boxes[FuseBoxCount] = {&CB1, &CB2, &CB3, &CB4, &CB5, &CB6, &CB7};
+    for (int i = 0; i < FuseBoxCount; ++i) {
+        const TPlace place = FuseBoxPlaces[size_t(i)];
         *boxes[i] = new QCheckBox(FusePan);
-        (*boxes[i])->setGeometry(boxPos[i][0], boxPos[i][1], i == 3 ? 68 : 65, 17);
+        (*boxes[i])->setGeometry(place.Left, place.Top, i == 3 ? Cb4Width : FuseBoxWidth, 17);
         (*boxes[i])->setVisible(false);
         NoTab(*boxes[i]);
     }
     Label1 = new QLabel(QStringLiteral("Oscillator"), FusePan);
-    Label1->move(179, 13);
+    Label1->move(Label1Place.Left, Label1Place.Top);
     Oscillator = new QComboBox(FusePan);
-    Oscillator->setGeometry(180, 29, 63, 21);
+    Oscillator->setGeometry(OscillatorPlace.Left, OscillatorPlace.Top, FuseListWidth, 21);
     Label2 = new QLabel(QStringLiteral("Code Protect"), FusePan);
-    Label2->move(179, 52);
+    Label2->move(Label2Place.Left, Label2Place.Top);
     CodeProtect = new QComboBox(FusePan);
-    CodeProtect->setGeometry(180, 68, 63, 21);
+    CodeProtect->setGeometry(CodeProtectPlace.Left, CodeProtectPlace.Top, FuseListWidth, 21);
     Label3 = new QLabel(QStringLiteral("ID"), FusePan);
-    Label3->move(182, 96);
-    IDedit = new QLineEdit(QStringLiteral("FFFF"), FusePan);
-    IDedit->setGeometry(205, 92, 36, 21);
-    IDedit->setMaxLength(4);
+    Label3->move(Label3Place.Left, Label3Place.Top);
+    IDedit = new QLineEdit(QString::fromLatin1(IdEditReset), FusePan);
+    IDedit->setGeometry(IdEditPlace.Left, IdEditPlace.Top, IdEditWidth, 21);
+    IDedit->setMaxLength(IdMaxLength);
     IDedit->installEventFilter(this);
-    OscChButt = MakeButton(FusePan, "Change", 300, 58, 52, 20);
+    OscChButt = MakeButton(FusePan, "Change", OscChButtParkedPlace.Left,
+                           OscChButtParkedPlace.Top, 52, 20);
     for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Oscillator),
                        static_cast<QWidget *>(Label2), static_cast<QWidget *>(CodeProtect),
                        static_cast<QWidget *>(Label3), static_cast<QWidget *>(IDedit)})
         w->setVisible(false);
     NoTab(Oscillator);
     NoTab(CodeProtect);
+    // While an operation runs both panels refuse input, but what they show
+    // (status, progress, captions, values) must stay readable.
+    KeepReadableWhenDisabled(StatusPan);
+    KeepReadableWhenDisabled(FusePan);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -233,6 +240,7 @@ void TProjFm::ConnectHandlers()
     connect(RomEepButt, &QPushButton::clicked, this, &TProjFm::RomEepButtClick);
     connect(ICSPbutt, &QPushButton::clicked, this, &TProjFm::ICSPbuttClick);
     connect(OscChButt, &QPushButton::clicked, this, &TProjFm::OscChButtClick);
+    connect(IDedit, &QLineEdit::textChanged, this, &TProjFm::IdEditChanged);
     connect(MemScroll, &QScrollBar::valueChanged, this, &TProjFm::MemScrollChange);
     // Only a choice of the user starts a placement or edits the word.
     connect(ChipSelect, QOverload<int>::of(&QComboBox::activated), this,
@@ -363,6 +371,18 @@ void TProjFm::FormClose()
     Ui.CloseHelp();
 }
 
+void TProjFm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (Centred)
+        return;
+    Centred = true;
+    if (const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QRect frame = frameGeometry();
+        move(pos() + s->availableGeometry().center() - frame.center());
+    }
+}
+
 void TProjFm::closeEvent(QCloseEvent *event)
 {
     if (!FormCloseQuery()) {
@@ -434,17 +454,17 @@ bool TProjFm::PlacementRunning() const
 
 std::string TProjFm::IdText() const
 {
-    return IDedit->text().toStdString();
+    return FuseModel->IdText();
 }
 
 void TProjFm::SetIdText(const std::string &text)
 {
-    IDedit->setText(QString::fromStdString(text));
+    IDedit->setText(QString::fromStdString(text)); // the model follows the edit
 }
 
 bool TProjFm::CodeProtectOnSelected() const
 {
-    return CodeProtect->count() > 0 && CodeProtect->currentIndex() == CodeProtect->count() - 1;
+    return FuseModel->CodeProtectOnSelected();
 }
 
 void TProjFm::SetPadScroll(int position)

@@ -84,7 +84,7 @@ public:
     QTimer *ReconnectTimer = nullptr; // reopens a lost or unopened port, every second
     TSerial *Serial1 = nullptr;
     TOscCalFm *OscCalFm = nullptr;
-    // What the fuse panel shows; the controls mirror it (chips/ProjFmChips.cpp).
+    // What the fuse panel shows; its controls only draw it (chips/ProjFmChips.cpp).
     std::unique_ptr<TFusePanel> FuseModel;
 
     QCheckBox *FuseBox(int index) const; // 0..6 for CB1..CB7
@@ -109,6 +109,7 @@ public:
     void DrawTheSocket();
     void ChipSelector();
     void FuseBoxToggled(int index, bool checked);
+    void IdEditChanged(const QString &text);
     void OscillatorChange(int position);
     void CodeProtectChange(int position);
     void UpDateFuseSettings() override;
@@ -162,6 +163,7 @@ public:
     bool CommandsBlocked() const;
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -174,6 +176,7 @@ private:
 
     std::unique_ptr<TBoardLink> Link;
     bool Closed = false;
+    bool Centred = false; // centred on the screen the first time it is shown
 
     friend class TProjFmAccess;
 };

@@ -21,6 +21,10 @@ enum TFuseLayout {
 };
 inline constexpr int FuseLayoutCount = 10;
 
+// The code-protect list of a chip: its layout's, or, on the 16C55x chips,
+// which share a layout but not the list, the chip's own.
+enum TCodeProtectList { cpOfLayout, cp16C554, cp16C556, cp16C558 };
+
 // One row of the chip catalogue.
 struct TChipInfo
 {
@@ -32,6 +36,7 @@ struct TChipInfo
     bool OscCalFamily;     // calibration RETLW in the last program word
     bool CodeProtectWarn;  // warn before programming with code protection ON
     TFuseLayout FuseLayout;
+    TCodeProtectList CodeProtectList;
 };
 
 inline constexpr int ChipCount = 38;

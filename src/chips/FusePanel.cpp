@@ -58,7 +58,7 @@ const TFuseLayoutRules *TFusePanel::Rules() const
 
 const TCodeProtectRule *TFusePanel::CodeProtectRule() const
 {
-    return ValidChipIndex(Chip) ? &CodeProtectRuleFor(Chip) : nullptr;
+    return CodeProtectRuleFor(Chip);
 }
 
 void TFusePanel::Clear()
@@ -70,15 +70,20 @@ void TFusePanel::Clear()
     OscIndex = -1;
     CpItems.clear();
     CpIndex = -1;
+    OscChButtShown = false;
+}
+
+void TFusePanel::ClearAndHide()
+{
+    Clear();
     ListsShown = false;
     IdShown = false;
-    OscChButtShown = false;
 }
 
 bool TFusePanel::Apply(int chipIndex)
 {
-    Clear();
-    if (!ValidChipIndex(chipIndex))
+    ClearAndHide();
+    if (!CodeProtectRuleFor(chipIndex))
         return false;
     IdEditText = IdEditReset;
     Chip = chipIndex;

@@ -15,9 +15,11 @@ struct TPlace
     int Top;
 };
 
-// Design of the fuse panel (274 x 126).
+// Design of the fuse panel (274 x 126): the window builds its controls from
+// these places and the panel below moves them.
 inline constexpr std::array<TPlace, FuseBoxCount> FuseBoxPlaces = {
     {{32, 13}, {32, 35}, {32, 58}, {32, 80}, {106, 13}, {106, 35}, {106, 58}}};
+inline constexpr int FuseBoxWidth = 65;
 inline constexpr int Cb4Width = 68;
 inline constexpr TPlace Label1Place = {179, 13};
 inline constexpr TPlace OscillatorPlace = {180, 29};
@@ -31,7 +33,7 @@ inline constexpr char IdEditReset[] = "FFFF";
 // OscChButt is in the panel only for the 12C67x layout; otherwise it is
 // parked at left 300, beyond the panel's width.
 inline constexpr TPlace OscChButtShownPlace = {99, 78};
-inline constexpr TPlace OscChButtParkedPlace = {300, 78};
+inline constexpr TPlace OscChButtParkedPlace = {300, 58};
 
 struct TFuseBoxView
 {
@@ -41,18 +43,22 @@ struct TFuseBoxView
     bool Checked = false;
 };
 
-// The fuse panel without widgets: what CB1..CB7, the two lists, IDedit and
-// OscChButt show for the applied chip. The window mirrors it into its
-// controls (with their own change signals blocked) and passes the user's
-// actions to the Click/Select calls; the command line uses it directly.
+// The fuse panel without widgets, and the one record of what CB1..CB7, the
+// two lists, their labels, IDedit and OscChButt show. The window only draws
+// it: its controls are set from it (with their change signals blocked) and
+// the user's actions come back through the Click/Select calls and SetIdText.
+// The command line uses it directly.
 // Like the toolkit, setting a box's state from code runs its click rule,
 // while setting a list position from code does not.
 class TFusePanel
 {
 public:
-    // Hides every control, empties both lists, parks OscChButt (the chip
-    // selection's clearing of the panel).
+    // No chip: hides the boxes, empties both lists and parks OscChButt, as the
+    // default screen does; the lists, their labels and IDedit stay as they are.
     void Clear();
+    // The chip selection's clearing: Clear, and the lists, their labels and
+    // IDedit hidden as well.
+    void ClearAndHide();
     // Lays out the panel of a catalogue row: IDedit reset, captions, places,
     // default check states, list items, position 0 in both lists, labels,
     // lists and IDedit visible. False (panel cleared) for an invalid index.

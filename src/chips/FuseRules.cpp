@@ -80,27 +80,9 @@ const std::array<TFuseLayoutRules, FuseLayoutCount> Layouts = {{
      false, &Osc16C, &Cp16F87x},
 }};
 
-struct TChipCodeProtect
-{
-    const char *Chip;
-    const TCodeProtectRule *Rule;
-};
-
-// Chips whose code-protect list is their own rather than their layout's.
-constexpr TChipCodeProtect ChipCodeProtect[] = {
-    {"16C554", &Cp16C554},
-    {"16C556", &Cp16C556},
-    {"16C558", &Cp16C558},
-};
-
-bool SameText(const char *a, const char *b)
-{
-    while (*a && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
+// The chips' own code-protect lists, by TCodeProtectList.
+constexpr const TCodeProtectRule *ChipCodeProtect[] = {nullptr, &Cp16C554, &Cp16C556,
+                                                        &Cp16C558};
 
 } // namespace
 
@@ -109,15 +91,14 @@ const TFuseLayoutRules &LayoutRules(TFuseLayout layout)
     return Layouts[static_cast<size_t>(layout)];
 }
 
-const TCodeProtectRule &CodeProtectRuleFor(int chipIndex)
+const TCodeProtectRule *CodeProtectRuleFor(int chipIndex)
 {
+    if (!ValidChipIndex(chipIndex))
+        return nullptr;
     const TChipInfo &chip = ChipCatalogue[static_cast<size_t>(chipIndex)];
-    for (const TChipCodeProtect &entry : ChipCodeProtect) {
-        if (SameText(entry.Chip, chip.Name))
-            return *entry.Rule;
-    }
-    const TCodeProtectRule *rule = LayoutRules(chip.FuseLayout).CodeProtect;
-    return rule ? *rule : Cp16C554; // every 16C55x row has its entry above
+    if (const TCodeProtectRule *own = ChipCodeProtect[chip.CodeProtectList])
+        return own;
+    return LayoutRules(chip.FuseLayout).CodeProtect;
 }
 
 int32_t BoxClick(const TFuseBoxRule &box, bool checked, int32_t word)

@@ -56,14 +56,14 @@ struct TFuseLayoutRules
     std::array<TFuseBoxRule, FuseBoxCount> Boxes;
     bool OscChButt; // the OSCCAL "Change" button sits in the panel
     const TOscillatorRule *Oscillator;
-    const TCodeProtectRule *CodeProtect; // nullptr: the list depends on the chip
+    const TCodeProtectRule *CodeProtect; // nullptr: each chip names its own list
 };
 
 const TFuseLayoutRules &LayoutRules(TFuseLayout layout);
 
-// The code-protect list of a catalogue row (the 16C55x chips differ).
-// chipIndex must be valid.
-const TCodeProtectRule &CodeProtectRuleFor(int chipIndex);
+// The code-protect list of a catalogue row: the row's own list where it names
+// one, else its layout's; nullptr for an invalid index or a row with neither.
+const TCodeProtectRule *CodeProtectRuleFor(int chipIndex);
 
 // The word after the box becomes checked or unchecked; a box bound to no bit
 // (or not shown) leaves it alone.

@@ -74,43 +74,37 @@ void ShowList(QComboBox *list, const std::vector<std::string> &items, int positi
     list->setCurrentIndex(position);
 }
 
-// The changing part of the panel: check states, list positions and the ID
-// text. The model has already run the click rule of every box it changed, so
-// the boxes are set with their signals blocked.
-void ShowFuseStates(TProjFm &fm)
-{
-    const TFusePanel &model = *fm.FuseModel;
-    for (int i = 0; i < FuseBoxCount; ++i) {
-        QCheckBox *box = fm.FuseBox(i);
-        const QSignalBlocker quiet(box);
-        box->setChecked(model.Box(i).Checked);
-    }
-    ShowList(fm.Oscillator, model.OscillatorItems(), model.OscillatorIndex());
-    ShowList(fm.CodeProtect, model.CodeProtectItems(), model.CodeProtectIndex());
-    fm.IDedit->setText(QString::fromStdString(model.IdText()));
-}
-
-// The layout of the applied chip: captions, places, visibility, and the
-// reset of IDedit's geometry.
-void LayOutFusePanel(TProjFm &fm)
+// Draws the model into the fuse panel's controls: every box's caption, place,
+// visibility and check state, both lists, the labels, IDedit and OscChButt.
+// The model has already run the click rule of every box it changed, so the
+// controls are set with their signals blocked.
+void ShowFusePanel(TProjFm &fm)
 {
     const TFusePanel &model = *fm.FuseModel;
     for (int i = 0; i < FuseBoxCount; ++i) {
         QCheckBox *box = fm.FuseBox(i);
         const TFuseBoxView &view = model.Box(i);
+        const QSignalBlocker quiet(box);
         if (view.Visible) {
             box->setText(QString::fromStdString(view.Caption));
             box->move(view.Place.Left, view.Place.Top);
         }
+        box->setChecked(view.Checked);
         box->setVisible(view.Visible);
     }
+    fm.CB4->resize(Cb4Width, fm.CB4->height());
+    ShowList(fm.Oscillator, model.OscillatorItems(), model.OscillatorIndex());
+    ShowList(fm.CodeProtect, model.CodeProtectItems(), model.CodeProtectIndex());
     fm.IDedit->setMaxLength(IdMaxLength);
     fm.IDedit->setGeometry(IdEditPlace.Left, fm.IDedit->y(), IdEditWidth,
                            fm.IDedit->height());
+    if (fm.IDedit->text().toStdString() != model.IdText()) {
+        const QSignalBlocker quiet(fm.IDedit);
+        fm.IDedit->setText(QString::fromStdString(model.IdText()));
+    }
     fm.Label3->move(Label3Place.Left, fm.Label3->y());
     const TPlace button = model.OscChButtPlace();
     fm.OscChButt->move(button.Left, button.Top);
-    ShowFuseStates(fm);
     for (QWidget *w : {static_cast<QWidget *>(fm.Label1), static_cast<QWidget *>(fm.Oscillator),
                        static_cast<QWidget *>(fm.Label2),
                        static_cast<QWidget *>(fm.CodeProtect)})
@@ -143,11 +137,8 @@ void TProjFm::ChipSelectChange(int)
     WorkState.NewDataListed = false;
     SetStatus("Placing Chip");
 
-    ClearFusePanel();
-    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
-                       static_cast<QWidget *>(Oscillator), static_cast<QWidget *>(CodeProtect),
-                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(IDedit)})
-        w->setVisible(false);
+    FuseModel->ClearAndHide();
+    ShowFusePanel(*this);
     WorkState.OscCalFamily = false;
     WorkState.CodeProtectWarn = false;
 
@@ -213,23 +204,19 @@ void TProjFm::DrawTheSocket()
 
 void TProjFm::ChipSelector()
 {
-    if (!ApplyChipSelection(ChipSelect->currentIndex(), WorkState, *FuseModel))
-        return;
-    LayOutFusePanel(*this);
+    if (ApplyChipSelection(ChipSelect->currentIndex(), WorkState, *FuseModel))
+        ShowFusePanel(*this);
 }
 
 void TProjFm::ClearFusePanel()
 {
     FuseModel->Clear();
-    for (QComboBox *list : {Oscillator, CodeProtect}) {
-        const QSignalBlocker quiet(list);
-        list->clear();
-    }
-    for (int i = 0; i < FuseBoxCount; ++i)
-        FuseBox(i)->setVisible(false);
-    CB4->resize(Cb4Width, CB4->height());
-    const TPlace parked = FuseModel->OscChButtPlace();
-    OscChButt->move(parked.Left, parked.Top);
+    ShowFusePanel(*this);
+}
+
+void TProjFm::IdEditChanged(const QString &text)
+{
+    FuseModel->SetIdText(text.toStdString());
 }
 
 void TProjFm::FuseBoxToggled(int index, bool checked)
@@ -253,7 +240,7 @@ void TProjFm::UpDateFuseSettings()
 {
     FuseModel->Show(WorkState.FuseWord);
     FuseModel->ShowId(WorkState.IdValue);
-    ShowFuseStates(*this);
+    ShowFusePanel(*this);
 }
 
 void TProjFm::OscChButtClick()
@@ -268,7 +255,8 @@ void TProjFm::OscChButtClick()
 
 bool TProjFm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != IDedit || event->type() != QEvent::KeyPress)
+    // A disabled IDedit (during an operation) refuses keys on its own.
+    if (watched != IDedit || event->type() != QEvent::KeyPress || !IDedit->isEnabled())
         return QWidget::eventFilter(watched, event);
     const int typed = TypedChar(static_cast<QKeyEvent *>(event));
     if (typed < 0)

@@ -5,8 +5,13 @@
 #include "view/HexText.h"
 
 #include <array>
-#include <cstdio>
-#include <memory>
+#include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,8 +19,8 @@ constexpr size_t EndLineLength = 11; // also the overhead of a record around its
 constexpr size_t MaxLineLength = 43;
 constexpr size_t DataStart = 9;
 
-// A larger file is no INHX8M image of these chips; the cap keeps a device file
-// or a runaway file from hanging the load.
+// A larger file is no INHX8M image of these chips; the cap keeps a runaway
+// file from filling the memory.
 constexpr size_t MaxFileBytes = 64u << 20;
 
 int DigitValue(char c)
@@ -135,20 +140,41 @@ private:
                                     {EepRegionFirst, EepRegionLast, EepRegionFirst, false}}};
 };
 
+// Only a regular file is read. The open does not block, so a FIFO or a
+// device picked in the dialog cannot hang the window, and anything else is
+// refused before a byte is read.
 bool ReadWholeFile(const std::string &path, std::string &text)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"),
-                                                          &std::fclose);
-    if (!file)
+    struct TFd
+    {
+        int Fd;
+        ~TFd()
+        {
+            if (Fd >= 0)
+                ::close(Fd);
+        }
+    } file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const int fd = file.Fd;
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+            || static_cast<uint64_t>(info.st_size) > MaxFileBytes)
         return false;
     char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        if (text.size() + got > MaxFileBytes)
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
             return false;
-        text.append(buffer, got);
+        }
+        if (text.size() + static_cast<size_t>(got) > MaxFileBytes)
+            return false;
+        text.append(buffer, static_cast<size_t>(got));
     }
-    return std::ferror(file.get()) == 0;
 }
 
 } // namespace
@@ -325,18 +351,14 @@ bool OscCalWordMissing(const TWorkState &ws)
     return last >= ws.RomData.size() || ws.RomData[last] == BlankWord;
 }
 
-void PadRomData(TWorkState &ws)
-{
-    if (ws.RomSize > 0 && ws.RomData.size() < static_cast<size_t>(ws.RomSize))
-        ws.RomData.resize(static_cast<size_t>(ws.RomSize), BlankWord);
-}
-
 void ResetProgData(TWorkState &ws)
 {
     ws.RomData.clear();
     ws.EepData.clear();
     ws.SetInitialFuseValue();
     ws.IdValue = 0xFFFF;
+    // The unsaved data that the close question speaks of is gone.
+    ws.NewDataListed = false;
 }
 
 THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert)

@@ -69,12 +69,9 @@ void FillEepData(TWorkState &ws);
 // or missing (an inserted file may leave RomData shorter than RomSize).
 bool OscCalWordMissing(const TWorkState &ws);
 
-// Appends blank words until RomData holds RomSize entries, so that the OSCCAL
-// dialog can store the last word.
-void PadRomData(TWorkState &ws);
-
-// The image reset after a failed load: both lists emptied, FuseWord 0x3FFF and
-// IdValue 0xFFFF. The caller then shows the reset values (UpDateFuseSettings).
+// The image reset after a failed load: both lists emptied, FuseWord 0x3FFF,
+// IdValue 0xFFFF and NewDataListed cleared. The caller then shows the reset
+// values (UpDateFuseSettings) and clears the pad.
 void ResetProgData(TWorkState &ws);
 
 enum class THexLoadStatus {
@@ -96,8 +93,9 @@ struct THexLoadOutcome
 //   effect when the image holds any entry (ws.InsertMode is set from it).
 // - FuseWord and IdValue start from their defaults (SetInitialFuseValue); the
 //   file's values replace them where the file has them.
-// - The file is read into ws.HexLines and scanned; a refused or unreadable file
-//   returns Refused and restores FuseWord and IdValue, so nothing changes.
+// - The file is read into ws.HexLines and scanned; a refused or unreadable file,
+//   or one that is not a regular file, returns Refused and restores FuseWord and
+//   IdValue, so nothing changes.
 // - Then the four passes and the two fills run in order; the first failure
 //   returns PassFailed or Exception after ResetProgData.
 // On every status but Ok the caller beeps, shows Message and sets "File Error";

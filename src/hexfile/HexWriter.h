@@ -28,8 +28,11 @@ bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
                       std::vector<std::string> &lines);
 
 // Builds the lines into ws.HexLines and writes them to path with CR LF line
-// ends. The file is written under a temporary name in the same folder and
-// renamed over path only when everything was written, so any failure leaves
-// an existing file untouched. False on any failure; the caller beeps and
-// shows SaveProblemMessage.
+// ends. A symbolic link is written through to its target. An existing file
+// must be a regular file that the user may write; it keeps its owner, group
+// and mode. It is replaced by a complete file written beside it, or, when it
+// has other hard links or belongs to someone else, rewritten in place after a
+// backup copy beside it that is put back on failure. Any failure leaves the
+// old content. False on any failure; the caller beeps and shows
+// SaveProblemMessage.
 bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path);

@@ -4,6 +4,7 @@
 #include "chips/osc.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
+#include "view/HexText.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -65,7 +66,7 @@ void TProjFm::LoadButtClick()
         Ui.MessageBox(TBoxKind::Error, outcome.Message, TBoxButtons::Ok);
         SetStatus("File Error");
         if (outcome.Status != THexLoadStatus::Refused)
-            UpDateFuseSettings();
+            ResetProgData();
         return;
     }
 
@@ -82,6 +83,8 @@ void TProjFm::LoadButtClick()
         }
     }
 
+    // The EEPROM view may have left its own maximum on the scroll bar.
+    MemScroll->setMaximum(RomScrollMax(WorkState.RomSize));
     MemScroll->setValue(0);
     SetCaptionFile(path);
     WorkState.HexDir = FolderOf(path);
@@ -113,7 +116,7 @@ bool TProjFm::RunSave()
     const std::string path = Ui.SaveFileName(dialog);
     bool saved = false;
     if (!path.empty()) {
-        saved = SaveINHX8MFile(WorkState, IDedit->text().toStdString(), path);
+        saved = SaveINHX8MFile(WorkState, IdText(), path);
         if (saved) {
             WorkState.HexDir = FolderOf(path);
             SetCaptionFile(path);
@@ -128,8 +131,11 @@ bool TProjFm::RunSave()
     return saved;
 }
 
+// The image reset after a failed load, and the window showing it: an empty
+// pad and the reset configuration word and ID.
 void TProjFm::ResetProgData()
 {
     ::ResetProgData(WorkState);
+    ClearPad();
     UpDateFuseSettings();
 }

@@ -5,23 +5,39 @@
 #include "app/Controls.h"
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
+#include "support/PadPixels.h"
 #include "support/RecordingUi.h"
+#include "chips/FuseRules.h"
+#include "chips/osc.h"
+#include "hexfile/HexReader.h"
+#include "hexfile/HexTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyleOptionButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <fcntl.h>
 #include <fstream>
 #include <pty.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +106,28 @@ protected:
             return int(got.size()) >= atLeast;
         });
         return got;
+    }
+
+    // As the user picks it from the list, with the placement's four ticks.
+    void Place(const char *chip)
+    {
+        const int i = FindChip(chip);
+        Fm->ChipSelect->setCurrentIndex(i);
+        Fm->ChipSelectChange(i);
+        for (int step = 0; step < 4; ++step)
+            Fm->Timer1Timer();
+        ASSERT_EQ(Fm->ChipSelect->currentIndex(), i);
+    }
+
+    bool PadHasText() const { return ::PadHasText(Fm->MemoPad->Canvas()); }
+
+    // Picks path in the open dialog and presses Load; answers go to the boxes.
+    void Load(const std::string &path, std::initializer_list<TAnswer> answers = {})
+    {
+        Ui.Boxes.clear();
+        Ui.Answers.assign(answers.begin(), answers.end());
+        Ui.OpenNames = {path};
+        Fm->LoadButt->click();
     }
 
     std::string Dir;
@@ -254,6 +292,345 @@ TEST_F(Window, DefaultScreenKeepsTheImageButShowsNoChip)
     EXPECT_EQ(Fm->WorkState.RomSize, 0);
     EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
     EXPECT_EQ(Fm->MemoPad->Canvas().pixelColor(200, 150), QColor(Qt::white));
+}
+
+// Relative luminance and contrast ratio as the accessibility guidelines
+// define them.
+double Luminance(QRgb c)
+{
+    const auto lin = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+}
+
+double Contrast(QRgb a, QRgb b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of the strongest pixel in rect against the rect's most common
+// colour: of the text against its background.
+double TextContrast(const QImage &image, const QRect &rect)
+{
+    std::map<QRgb, int> counts;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xFF000000u];
+    if (counts.empty())
+        return 0;
+    QRgb background = counts.begin()->first;
+    for (const auto &[colour, n] : counts)
+        if (n > counts[background])
+            background = colour;
+    double best = 1;
+    for (const auto &entry : counts)
+        best = std::max(best, Contrast(entry.first, background));
+    return best;
+}
+
+QRect RectIn(const QWidget *w, const QWidget *window, const QRect &inner)
+{
+    return inner.translated(w->mapTo(window, QPoint(0, 0)));
+}
+
+// Where a check box draws its caption, beside the indicator.
+QRect CaptionRect(const QCheckBox *box)
+{
+    QStyleOptionButton opt;
+    opt.initFrom(box);
+    opt.text = box->text();
+    return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, box);
+}
+
+TEST_F(Window, StatusAndFuseCaptionsStayReadableWhileAReadRunsAndRefuseInput)
+{
+    std::string error;
+    auto board = TSimulatedBoard::Start(std::string(), error);
+    ASSERT_TRUE(board) << error;
+    Fm = std::make_unique<TProjFm>(Ui);
+    Fm->DeviceOverride = board->DevicePath();
+    Fm->show();
+    ASSERT_TRUE(WaitFor([this] { return Fm->BoardPanel->x() == 40; }));
+    Place("16F877");
+    const int32_t word = Fm->WorkState.FuseWord;
+
+    Fm->ReadButt->click();
+    ASSERT_TRUE(Fm->WorkState.Busy);
+    ASSERT_FALSE(Fm->StatusPan->isEnabled());
+    ASSERT_FALSE(Fm->FusePan->isEnabled());
+    const QImage shot = Fm->grab().toImage();
+    const QWidget *window = Fm.get();
+    struct
+    {
+        const char *Name;
+        QRect Rect;
+    } texts[] = {{"status", RectIn(Fm->StatusLabel, window, Fm->StatusLabel->rect())},
+                 {"Oscillator", RectIn(Fm->Label1, window, Fm->Label1->rect())},
+                 {"Code Protect", RectIn(Fm->Label2, window, Fm->Label2->rect())},
+                 {"ID", RectIn(Fm->Label3, window, Fm->Label3->rect())}};
+    for (const auto &t : texts)
+        EXPECT_GE(TextContrast(shot, t.Rect), 4.5) << t.Name;
+    for (int i = 0; i < FuseBoxCount; ++i) {
+        const QCheckBox *box = Fm->FuseBox(i);
+        EXPECT_GE(TextContrast(shot, RectIn(box, window, CaptionRect(box))), 4.5)
+                << box->text().toStdString();
+    }
+    EXPECT_EQ(Fm->StatusLabel->text(), "Reading");
+
+    // The panels still refuse the mouse and the keys.
+    const bool wdt = Fm->CB1->isChecked();
+    QTest::mouseClick(Fm->CB1, Qt::LeftButton);
+    EXPECT_EQ(Fm->CB1->isChecked(), wdt);
+    QTest::keyClicks(Fm->IDedit, "a1");
+    EXPECT_EQ(Fm->IDedit->text(), "FFFF");
+    for (QComboBox *list : {Fm->ChipSelect, Fm->Oscillator}) {
+        QTest::mouseClick(list, Qt::LeftButton);
+        EXPECT_FALSE(list->view()->isVisible());
+    }
+    EXPECT_EQ(Fm->WorkState.FuseWord, word);
+    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.NewDataListed; }, 15000));
+    EXPECT_TRUE(Fm->StatusPan->isEnabled() && Fm->FusePan->isEnabled());
+    EXPECT_TRUE(Ui.Boxes.empty());
+
+    // The status label looks exactly as it does on an enabled panel.
+    const QRect label = RectIn(Fm->StatusLabel, window, Fm->StatusLabel->rect());
+    Fm->SetStatus("Programming");
+    const QImage enabled = Fm->grab().toImage().copy(label);
+    Fm->SetPanelsEnabled(false);
+    const QImage disabled = Fm->grab().toImage().copy(label);
+    Fm->SetPanelsEnabled(true);
+    EXPECT_TRUE(enabled == disabled);
+}
+
+TEST_F(Window, ChipListDropsSixRowsAndScrollsToTheLast)
+{
+    StartWindow();
+    QComboBox *list = Fm->ChipSelect;
+    list->showPopup();
+    QAbstractItemView *view = list->view();
+    ASSERT_TRUE(WaitFor([view] { return view->isVisible(); }));
+    const int row = view->sizeHintForRow(0);
+    ASSERT_GT(row, 0);
+    EXPECT_EQ((view->viewport()->height() + row / 2) / row, 6);
+    EXPECT_LT(view->window()->height(), 12 * row);
+    EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+    const QModelIndex last = list->model()->index(FindChip("16F877"), 0);
+    view->scrollTo(last);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(last)));
+    list->hidePopup();
+}
+
+TEST_F(Window, FrameIsCentredOnTheScreen)
+{
+    StartWindow();
+    const QRect screen = Fm->screen()->availableGeometry();
+    const QPoint off = Fm->frameGeometry().center() - screen.center();
+    EXPECT_LE(std::abs(off.x()), 1);
+    EXPECT_LE(std::abs(off.y()), 1);
+}
+
+// HEX files written for the load tests: a program record, an ID, a
+// configuration word, and for the 16F84 an EEPROM record.
+std::string HexFile(const std::vector<std::string> &records)
+{
+    std::string text;
+    for (const std::string &r : records)
+        text += r + "\r\n";
+    return text + ":00000001FF\r\n";
+}
+
+const std::string Word8 = Rec(0x0010, {0x34, 0x12});            // word 8 = 0x1234
+const std::string Id1234 = Rec(0x4000, {1, 0, 2, 0, 3, 0, 4, 0}); // ID 1234
+const std::string Fuse3FF5 = Rec(0x400E, {0xF5, 0x3F});
+const std::string Eep0 = Rec(0x4200, {0xAB, 0x00});
+
+TEST_F(Window, LoadNeedsAChip)
+{
+    StartWindow();
+    Ui.Boxes.clear();
+    Fm->LoadButt->click();
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_EQ(Ui.Boxes[0].Text, "Please select a chip before loading data file.");
+    EXPECT_EQ(Ui.Boxes[0].Kind, TBoxKind::Error);
+    EXPECT_EQ(Ui.Beeps, 1);
+    EXPECT_TRUE(Ui.Dialogs.empty());
+}
+
+TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
+{
+    StartWindow();
+    Place("16F84");
+    mkdir((Dir + "/in").c_str(), 0755);
+    mkdir((Dir + "/out").c_str(), 0755);
+    const std::string in = Dir + "/in/first.hex";
+    WriteBytes(in, HexFile({Word8, Id1234, Eep0, Fuse3FF5}));
+    Load(in);
+    EXPECT_TRUE(Ui.Boxes.empty());
+    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <first.hex>");
+    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/in/");
+    EXPECT_EQ(QDir::currentPath().toStdString() + "/", Fm->WorkState.ProgramDir);
+    EXPECT_EQ(Fm->IDedit->text(), "1234");
+    EXPECT_EQ(Fm->WorkState.FuseWord, 0x3FF5);
+    EXPECT_EQ(Fm->StatusLabel->text(), "Program Ready");
+    EXPECT_EQ(Fm->MemScroll->maximum(), 108);
+
+    // Loading while the EEPROM view is on screen shows program memory with
+    // its own scroll range.
+    Fm->RomEepButt->click();
+    ASSERT_EQ(Fm->RomEepButt->text(), "RO&M");
+    ASSERT_EQ(Fm->MemScroll->maximum(), 0);
+    Load(in, {TAnswer::No});
+    EXPECT_EQ(Fm->RomEepButt->text(), "EEPRO&M");
+    EXPECT_EQ(Fm->MemScroll->maximum(), 108);
+    Fm->MemScroll->setValue(108);
+    EXPECT_EQ(Fm->MemScroll->value(), 108);
+
+    Fm->WorkState.NewDataListed = true;
+    Ui.SaveNames = {Dir + "/out/second.hex"};
+    Fm->SaveButt->click();
+    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <second.hex>");
+    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/out/");
+    EXPECT_EQ(QDir::currentPath().toStdString() + "/", Fm->WorkState.ProgramDir);
+    EXPECT_FALSE(Fm->WorkState.NewDataListed);
+    TWorkState back = Chip16F84();
+    ASSERT_EQ(LoadHexFile(back, Dir + "/out/second.hex", false).Status, THexLoadStatus::Ok);
+    EXPECT_EQ(back.RomData, Fm->WorkState.RomData);
+
+    // A save that fails changes neither caption nor folder.
+    Ui.SaveNames = {Dir + "/missing/third.hex"};
+    Fm->SaveButt->click();
+    EXPECT_EQ(Ui.Boxes.back().Text, "A problem occurred while trying to save the HEX file.");
+    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <second.hex>");
+    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/out/");
+    EXPECT_EQ(Fm->StatusLabel->text(), "Program Ready");
+}
+
+TEST_F(Window, RefusedLoadKeepsTheImageWordAndId)
+{
+    StartWindow();
+    Place("16F84");
+    const std::string good = Dir + "/good.hex";
+    WriteBytes(good, HexFile({Word8, Id1234, Fuse3FF5}));
+    Load(good);
+    const std::vector<std::string> image = Fm->WorkState.RomData;
+    const std::string caption = Fm->windowTitle().toStdString();
+
+    std::string bad = Word8;
+    bad.back() = bad.back() == '0' ? '1' : '0'; // a wrong checksum
+    const std::string refused = Dir + "/refused.hex";
+    WriteBytes(refused, HexFile({bad}));
+    const std::string fifo = Dir + "/pipe.hex";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    const struct
+    {
+        std::string Path;
+        std::string Message;
+    } cases[] = {{refused, "There was a data problem in the HEX file on line 1."},
+                 {fifo, "There was a problem loading the HEX file."},
+                 {Dir, "There was a problem loading the HEX file."}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Path);
+        Load(c.Path, {TAnswer::No});
+        ASSERT_EQ(Ui.Boxes.size(), 2u); // the insert question, then the error
+        EXPECT_EQ(Ui.Boxes[1].Text, c.Message);
+        EXPECT_EQ(Fm->StatusLabel->text(), "File Error");
+        EXPECT_EQ(Fm->WorkState.RomData, image);
+        EXPECT_EQ(Fm->WorkState.FuseWord, 0x3FF5);
+        EXPECT_EQ(Fm->WorkState.IdValue, 0x1234);
+        EXPECT_EQ(Fm->IDedit->text(), "1234");
+        EXPECT_EQ(Fm->windowTitle().toStdString(), caption);
+        EXPECT_TRUE(PadHasText());
+    }
+}
+
+TEST_F(Window, FailedLoadEmptiesThePadAndForgetsTheUnsavedRead)
+{
+    StartWindow();
+    Place("16F84");
+    // As after a read from the chip.
+    Fm->WorkState.RomData.assign(1024, "10245");
+    Fm->WorkState.EepData.assign(64, "1");
+    Fm->WorkState.NewDataListed = true;
+    Fm->DrawHexScreen();
+    ASSERT_TRUE(PadHasText());
+    const std::string failing = Dir + "/odd.hex";
+    WriteBytes(failing, HexFile({":0300000034125661"})); // three bytes: no whole word
+    Load(failing, {TAnswer::No});
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_EQ(Ui.Boxes[1].Text, "There was a ROM data problem in the HEX file.");
+    EXPECT_EQ(Fm->StatusLabel->text(), "File Error");
+    EXPECT_TRUE(Fm->WorkState.RomData.empty());
+    EXPECT_FALSE(PadHasText());
+    EXPECT_FALSE(Fm->WorkState.NewDataListed);
+    EXPECT_EQ(Fm->IDedit->text(), "FFFF");
+    Ui.Boxes.clear();
+    EXPECT_TRUE(Fm->close()); // nothing left to ask about
+    EXPECT_TRUE(Ui.Boxes.empty());
+}
+
+// The OSCCAL question after a 12C671 load and the dialog it opens.
+class OscCalLoad : public Window
+{
+protected:
+    // Loads path answering answers; the dialog, if it opens, gets typed + OK.
+    void LoadWithDialog(const std::string &path, std::initializer_list<TAnswer> answers,
+                        const char *typed)
+    {
+        DialogShown = false;
+        Fm->OscCalFm->OnShown = [this, typed](TOscCalFm &d) {
+            DialogShown = true;
+            d.Edit1->selectAll();
+            QTest::keyClicks(d.Edit1, typed);
+            d.BitBtn1->click();
+        };
+        Load(path, answers);
+        Fm->OscCalFm->OnShown = nullptr;
+    }
+    bool DialogShown = false;
+};
+
+TEST_F(OscCalLoad, AskedForAFileWithoutTheValue)
+{
+    StartWindow();
+    Place("12C671");
+    const std::string blank = Dir + "/blank.hex";
+    WriteBytes(blank, HexFile({}));
+    LoadWithDialog(blank, {TAnswer::Yes}, "7c");
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_EQ(Ui.Boxes[0].Text,
+              "There is no OSCCAL value listed in the HEX file.\r\rWould you like to insert one?");
+    EXPECT_EQ(Ui.Boxes[0].Kind, TBoxKind::Confirmation);
+    EXPECT_EQ(Ui.Events.back(), "box:" + Ui.Boxes[0].Text);
+    EXPECT_EQ(Ui.Events[Ui.Events.size() - 2], "beep");
+    EXPECT_TRUE(DialogShown);
+    EXPECT_EQ(Fm->WorkState.RomData.back(), "13436"); // RETLW 0x7C
+    EXPECT_EQ(Fm->StatusLabel->text(), "Program Ready");
+
+    // No leaves the blank word.
+    LoadWithDialog(blank, {TAnswer::No, TAnswer::No}, "11");
+    EXPECT_FALSE(DialogShown);
+    EXPECT_EQ(Fm->WorkState.RomData.back(), BlankWord);
+}
+
+TEST_F(OscCalLoad, InsertIntoAShortImageStoresTheLastWord)
+{
+    StartWindow();
+    Place("12C671");
+    Fm->WorkState.RomData.assign(8, "0");
+    const std::string part = Dir + "/part.hex";
+    WriteBytes(part, HexFile({Word8}));
+    LoadWithDialog(part, {TAnswer::Yes, TAnswer::Yes}, "7C");
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_EQ(Ui.Boxes[0].Text, "Do you want to insert the new data?");
+    EXPECT_TRUE(DialogShown);
+    ASSERT_EQ(Fm->WorkState.RomData.size(), 1024u);
+    EXPECT_EQ(Fm->WorkState.RomData[0], "0");
+    EXPECT_EQ(Fm->WorkState.RomData[8], "4660");
+    EXPECT_EQ(Fm->WorkState.RomData[1023], "13436");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/WorkState.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
+#include "chips/FuseRules.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,14 @@ TEST(ChipCatalogue, RowsAreConsistentWithTheirFamily)
         if (eraseable) {
             EXPECT_FALSE(chip.CodeProtectWarn);
         }
+        // The code-protect list comes from exactly one place: the row's own
+        // column where its layout has none (the 16C55x), else the layout.
+        const bool layoutHasList = LayoutRules(chip.FuseLayout).CodeProtect != nullptr;
+        EXPECT_NE(chip.CodeProtectList != cpOfLayout, layoutHasList);
+        EXPECT_NE(CodeProtectRuleFor(i), nullptr);
     }
+    EXPECT_EQ(CodeProtectRuleFor(-1), nullptr);
+    EXPECT_EQ(CodeProtectRuleFor(ChipCount), nullptr);
 }
 
 TEST(ChipCatalogue, LookupByName)

@@ -274,10 +274,17 @@ TEST(FusePanel, PanelsOfKnownChips)
     panel.Show(word);
     EXPECT_FALSE(panel.Box(2).Checked);
 
+    // The default screen empties the lists but leaves them, their labels and
+    // IDedit in view; a new chip choice hides them too.
     panel.Clear();
-    EXPECT_FALSE(panel.ChipApplied() || panel.ListsVisible() || panel.IdVisible());
+    EXPECT_FALSE(panel.ChipApplied());
+    EXPECT_TRUE(panel.ListsVisible() && panel.IdVisible());
     EXPECT_FALSE(panel.Box(0).Visible);
-    EXPECT_TRUE(panel.OscillatorItems().empty());
+    EXPECT_TRUE(panel.OscillatorItems().empty() && panel.CodeProtectItems().empty());
+    EXPECT_EQ(panel.OscChButtPlace().Left, 300);
+    panel.Apply(FindChip("16C72"));
+    panel.ClearAndHide();
+    EXPECT_FALSE(panel.ChipApplied() || panel.ListsVisible() || panel.IdVisible());
 }
 
 TEST(FusePanel, DescribeAndSettings)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 TWorkState Image(int32_t romSize, size_t entries, const std::string &last)
@@ -74,6 +76,15 @@ TEST(OscCal, OkOnAShortImageFillsItFirst)
     EXPECT_EQ(state.RomData[2], "100");
     EXPECT_EQ(state.RomData[3], BlankWord);
     EXPECT_EQ(state.RomData[2047], "13436");
+
+    // The OSCCAL dialog after a load pads through here: a short inserted image
+    // grows to the chip's size, a longer one keeps its size.
+    for (const size_t words : {size_t(0), size_t(1), size_t(2047), size_t(2048), size_t(4096)}) {
+        TWorkState image = Image(2048, words, "5");
+        ASSERT_TRUE(StoreOscCal(image, "7F"));
+        EXPECT_EQ(image.RomData.size(), std::max<size_t>(words, 2048)) << words;
+        EXPECT_EQ(image.RomData[2047], "13439") << words;
+    }
 
     TWorkState noChip = Image(0, 5, "1");
     EXPECT_FALSE(StoreOscCal(noChip, "7C"));

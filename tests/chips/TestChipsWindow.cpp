@@ -5,6 +5,7 @@
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
 #include "chips/osc.h"
+#include "support/PadPixels.h"
 #include "support/RecordingUi.h"
 
 #include <QApplication>
@@ -85,18 +86,7 @@ protected:
         }
         return "same";
     }
-    // Anything but the white background inside the pad's text area.
-    bool PadHasText() const
-    {
-        const QImage &pad = Fm->MemoPad->Canvas();
-        for (int y = 4; y < pad.height() - 4; ++y) {
-            for (int x = 4; x < pad.width() - 6; ++x) {
-                if (pad.pixel(x, y) != qRgb(255, 255, 255))
-                    return true;
-            }
-        }
-        return false;
-    }
+    bool PadHasText() const { return ::PadHasText(Fm->MemoPad->Canvas()); }
     // Every control of the fuse panel shows what the model holds.
     void ExpectPanelIsModel()
     {
@@ -122,6 +112,9 @@ protected:
         EXPECT_EQ(Fm->Oscillator->currentIndex(), m.OscillatorIndex());
         EXPECT_EQ(Fm->CodeProtect->currentIndex(), m.CodeProtectIndex());
         EXPECT_EQ(!Fm->IDedit->isHidden(), m.IdVisible());
+        EXPECT_EQ(!Fm->Label3->isHidden(), m.IdVisible());
+        EXPECT_EQ(!Fm->Label1->isHidden(), m.ListsVisible());
+        EXPECT_EQ(Fm->IDedit->text().toStdString(), m.IdText());
         EXPECT_EQ(Fm->OscChButt->pos(), QPoint(m.OscChButtPlace().Left, m.OscChButtPlace().Top));
     }
 
@@ -252,6 +245,8 @@ TEST_F(ChipsWindow, PanelFollowsTheChip)
     EXPECT_TRUE(Fm->CB3->isHidden() && Fm->CB4->isHidden());
 
     Fm->SetDefaultScreen();
+    ExpectPanelIsModel();
+    EXPECT_FALSE(Fm->Oscillator->isHidden()); // empty, but in view
     EXPECT_TRUE(Fm->CB1->isHidden());
     EXPECT_EQ(Fm->Oscillator->count(), 0);
     EXPECT_EQ(Fm->ChipSelect->currentIndex(), -1);
@@ -309,6 +304,7 @@ TEST_F(ChipsWindow, IdEditTypesUpperCaseHexOnly)
     }
     QTest::keyClick(Fm->IDedit, Qt::Key_Backspace);
     EXPECT_EQ(Fm->IDedit->text(), "0");
+    EXPECT_EQ(Fm->IdText(), "0"); // what the operations and the save take
     Fm->IDedit->selectAll();
     QTest::keyClicks(Fm->IDedit, "e");
     EXPECT_EQ(Fm->IDedit->text(), "E");

@@ -3,6 +3,7 @@
 // accepted file puts every program and EEPROM record at its own address, that
 // a refused one changes nothing, and that whatever the writer builds loads back.
 #include "app/WorkState.h"
+#include "chips/OscCal.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"
@@ -106,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!insert)
         Require(ws.RomData.size() >= size_t(ws.RomSize));
     if (OscCalWordMissing(ws)) {
-        PadRomData(ws);
-        ws.RomData.at(size_t(ws.RomSize - 1)) = "13439";
+        Require(StoreOscCal(ws, "7F"));
+        Require(ws.RomData.at(size_t(ws.RomSize - 1)) == "13439");
         Require(!OscCalWordMissing(ws));
     }
 
