@@ -4,7 +4,7 @@
 #   bin/                           varnelpro, varnelpro-cli, varnel-board
 #   share/varnelpro/               help page, wave files, pictures/
 #   share/applications/            varnelpro.desktop
-#   share/metainfo/                varnelpro.metainfo.xml
+#   share/metainfo/                <AppStream id>.metainfo.xml
 #   share/icons/hicolor/*/apps/    varnelpro.png, varnelpro.svg
 #   share/man/man1/                the three manual pages
 #   share/bash-completion/completions/varnelpro-cli
@@ -13,6 +13,8 @@ set(VARNEL_HOMEPAGE "https://varnel.example.org/" CACHE STRING
     "Home page named by the AppStream metainfo and the package")
 set(VARNEL_SCREENSHOT_URL "${VARNEL_HOMEPAGE}screenshots/read-16F84.png" CACHE STRING
     "Screenshot named by the AppStream metainfo (docs/read-16F84.png)")
+set(VARNEL_APPSTREAM_ID "org.example.varnel.varnelpro" CACHE STRING
+    "AppStream component id, reverse-DNS of the home page")
 set(VARNEL_MAINTAINER "Varnel Programmer developers <varnel@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
 set(VARNEL_RELEASE_DATE 2026-12-09) # of release ${PROJECT_VERSION}
@@ -32,9 +34,9 @@ install(DIRECTORY res/pictures/ DESTINATION ${VARNEL_DATA_DIR}/pictures
         FILES_MATCHING PATTERN "*.bmp" PATTERN "*.png")
 
 install(FILES res/desktop/varnelpro.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-configure_file(res/desktop/varnelpro.metainfo.xml.in
-               ${CMAKE_BINARY_DIR}/varnelpro.metainfo.xml @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/varnelpro.metainfo.xml
+set(VARNEL_METAINFO ${CMAKE_BINARY_DIR}/${VARNEL_APPSTREAM_ID}.metainfo.xml)
+configure_file(res/desktop/varnelpro.metainfo.xml.in ${VARNEL_METAINFO} @ONLY)
+install(FILES ${VARNEL_METAINFO}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY res/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES res/completion/varnelpro-cli
@@ -63,11 +65,12 @@ set(CPACK_PACKAGE_CONTACT "${VARNEL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "front end for the PicVarnel serial PIC programmer board")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Programs, reads, verifies and erases 38 PIC microcontrollers of the 12C67x, 12CE67x,\n\
-16C55x, 16C6x, 16C7x, 16C8x, 16F8x and 16F87x families on the PicVarnel board\n\
-over a serial line. Loads and saves INHX8M HEX files, shows program memory and\n\
-data EEPROM, and edits the configuration word, the ID and the calibration value.\n\
-Includes varnelpro-cli for scripts and a virtual board, varnel-board.")
+    "Programs, reads, verifies and erases 38 PIC microcontrollers of the 12C67x,\n\
+12CE67x, 16C55x, 16C6x, 16C7x, 16C8x, 16F8x and 16F87x families on the\n\
+PicVarnel board over a serial line. Loads and saves INHX8M HEX files, shows\n\
+program memory and data EEPROM, and edits the configuration word, the ID and\n\
+the calibration value. Includes varnelpro-cli for scripts and the virtual\n\
+board varnel-board.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # varnelpro_<version>_<arch>.deb
