@@ -54,6 +54,14 @@ TStartPlace ThisStartPlace()
     return place;
 }
 
+TStartFolders ThisStartFolders()
+{
+    const TStartFolders folders = StartFolders(ThisStartPlace());
+    qCInfo(DataFilesLog).noquote() << "ProgramDir" << QString::fromStdString(folders.ProgramDir)
+                                   << "HexDir" << QString::fromStdString(folders.HexDir);
+    return folders;
+}
+
 QString QtFilter(const std::string &filter)
 {
     const QStringList parts = QString::fromStdString(filter).split('|');

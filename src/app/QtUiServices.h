@@ -44,6 +44,8 @@ private:
 // Where this run stands: the program's, current, home and installed data
 // folders, and whether the desktop entry started it.
 TStartPlace ThisStartPlace();
+// ProgramDir and HexDir for this run; "varnelpro.files" (info) names them.
+TStartFolders ThisStartFolders();
 // Set by the program entry before the window is created.
 void SetStartedFromDesktop(bool fromDesktop);
 

@@ -253,7 +253,7 @@ QCheckBox *TProjFm::FuseBox(int index) const
 void TProjFm::FormCreate()
 {
     setWindowIcon(QIcon(QStringLiteral(":/pictures/Proj")));
-    const TStartFolders folders = StartFolders(ThisStartPlace());
+    const TStartFolders folders = ThisStartFolders();
     WorkState.ProgramDir = folders.ProgramDir;
     WorkState.HexDir = folders.HexDir;
     WorkState.Started = false;

@@ -77,6 +77,8 @@ for f in click.wav chin.wav tick.wav chek.wav VarnPro.html; do
     grep -qF "$f -> file://$data/$f" "$tmp/shell.log" || fail "$f not taken from $data"
 done
 check "a shell start keeps varnel.dat in the current folder" test -f "$work/varnel.dat"
+check "from a shell both folders start at the current folder" \
+    grep -qF "ProgramDir $work/ HexDir $work/" "$tmp/shell.log"
 
 # A sound in the current folder comes before the installed one.
 cp "$src/res/sounds/tick.wav" "$work/tick.wav"
@@ -86,10 +88,12 @@ check "the current folder's tick.wav comes first" \
 
 # From the desktop entry: varnel.dat in $XDG_CONFIG_HOME/varnelpro, nothing where started.
 desk=$tmp/desk
-mkdir -p "$desk"
+mkdir -p "$desk" "$tmp/home"
 cd "$desk" || exit 1
-XDG_CONFIG_HOME=$tmp/config run_window "$tmp/desktop.log" --desktop ||
+HOME=$tmp/home XDG_CONFIG_HOME=$tmp/config run_window "$tmp/desktop.log" --desktop ||
     fail "varnelpro --desktop (exit $?)"
+check "from the menu HEX files start at home, the program in its settings folder" \
+    grep -qF "ProgramDir $tmp/config/varnelpro/ HexDir $tmp/home/" "$tmp/desktop.log"
 check "--desktop writes varnelpro/varnel.dat under XDG_CONFIG_HOME" \
     test "$(tr -d '\r' <"$tmp/config/varnelpro/varnel.dat" 2>/dev/null)" = 1
 check "--desktop leaves the start folder empty" test -z "$(ls -A "$desk")"
