@@ -98,8 +98,9 @@ TEST_F(DataFolders, InstalledDataFolderOnlyWhereThePrefixHasOne)
     EXPECT_EQ(InstalledDataFolder(bin), Root + "/prefix/share/varnelpro/");
     EXPECT_EQ(InstalledDataFolder(bin + "/"), Root + "/prefix/share/varnelpro/");
     EXPECT_EQ(InstalledDataFolder(""), "");
-    // A build folder next to an unrelated share/ is not an installed program.
-    EXPECT_EQ(InstalledDataFolder(Make("prefix/build")), "");
+    // A prefix whose share/ holds other programs' data only is no install of ours.
+    Make("other/share/doc");
+    EXPECT_EQ(InstalledDataFolder(Make("other/bin")), "");
 }
 
 TEST_F(DataFolders, CurrentFolderFirstThenDataFolder)
