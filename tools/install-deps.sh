@@ -5,7 +5,8 @@ set -e
 PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
  libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
  qt6-qpa-plugins fonts-liberation fontconfig libgtest-dev googletest
- clang libclang-rt-14-dev gputils srecord xvfb xauth"
+ clang libclang-rt-14-dev gputils srecord xvfb xauth
+ desktop-file-utils appstream dpkg-dev file man-db"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \

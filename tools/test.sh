@@ -2,6 +2,8 @@
 # Installs what is missing, then builds and runs the whole test suite twice
 # (plain, and with AddressSanitizer + UndefinedBehaviorSanitizer), and runs
 # the HEX fuzz target for a bounded time (VARNEL_FUZZ_SECONDS, default 60).
+# The plain suite also installs into a temporary folder, runs the installed
+# programs and builds the Debian package (tests/install/check-install.sh).
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QAudioDevice>
+#include <QLoggingCategory>
 #include <QMediaDevices>
 #include <QMessageBox>
 #include <QSoundEffect>
@@ -15,19 +15,52 @@
 
 namespace {
 
-const char *const SoundFiles[4] = {"click.wav", "chin.wav", "tick.wav", "chek.wav"};
+Q_LOGGING_CATEGORY(DataFilesLog, "varnelpro.files", QtWarningMsg)
 
-QString HelpFilePath()
+const char *const SoundFiles[4] = {"click.wav", "chin.wav", "tick.wav", "chek.wav"};
+const char *const HelpFile = "VarnPro.html";
+
+bool FromDesktop = false;
+
+// A data file from the folders of this run, else the built-in copy under
+// qrcFolder.
+QUrl DataFileUrl(const char *name, const char *qrcFolder)
 {
-    // Shipped next to the program; the copy built into the program is the
-    // fallback for a program moved without its files.
-    const QString beside = QCoreApplication::applicationDirPath() + "/VarnPro.html";
-    if (QFile::exists(beside))
-        return beside;
-    return QStringLiteral(":/help/VarnPro.html");
+    const TStartPlace place = ThisStartPlace();
+    const std::string path =
+        FindDataFile(name, DataSearchFolders(place.CurrentFolder, place.DataFolder));
+    const QUrl url = path.empty()
+                         ? QUrl(QStringLiteral("qrc:/%1/%2").arg(qrcFolder, name))
+                         : QUrl::fromLocalFile(QString::fromStdString(path));
+    qCInfo(DataFilesLog).noquote() << name << "->" << url.toString();
+    return url;
 }
 
 } // namespace
+
+void SetStartedFromDesktop(bool fromDesktop)
+{
+    FromDesktop = fromDesktop;
+}
+
+TStartPlace ThisStartPlace()
+{
+    TStartPlace place;
+    place.ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
+    place.CurrentFolder = QDir::currentPath().toStdString();
+    place.HomeFolder = QDir::homePath().toStdString();
+    place.DataFolder = InstalledDataFolder(place.ProgramFolder);
+    place.FromDesktop = FromDesktop;
+    return place;
+}
+
+TStartFolders ThisStartFolders()
+{
+    const TStartFolders folders = StartFolders(ThisStartPlace());
+    qCInfo(DataFilesLog).noquote() << "ProgramDir" << QString::fromStdString(folders.ProgramDir)
+                                   << "HexDir" << QString::fromStdString(folders.HexDir);
+    return folders;
+}
 
 QString QtFilter(const std::string &filter)
 {
@@ -47,17 +80,17 @@ TQtUiServices::~TQtUiServices()
     delete HelpWindow;
 }
 
-void TQtUiServices::OpenSounds()
+void TQtUiServices::OpenDataFiles()
 {
+    Q_INIT_RESOURCE(varnel); // the built-in copies sit in a static library
     for (int i = 0; i < 4; ++i) {
         if (Players[i])
             continue;
-        const QString path = QDir::current().absoluteFilePath(SoundFiles[i]);
-        if (!QFile::exists(path))
-            continue;
         Players[i] = new QSoundEffect;
-        Players[i]->setSource(QUrl::fromLocalFile(path));
+        Players[i]->setSource(DataFileUrl(SoundFiles[i], "sounds"));
     }
+    if (HelpPage.isEmpty())
+        HelpPage = DataFileUrl(HelpFile, "help");
 }
 
 TAnswer TQtUiServices::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons)
@@ -146,9 +179,9 @@ void TQtUiServices::ShowHelpContents()
         HelpWindow->setWindowTitle(QApplication::applicationName() + " Help");
         HelpWindow->setOpenExternalLinks(true);
         HelpWindow->resize(640, 560);
-        HelpWindow->setSource(QUrl::fromLocalFile(HelpFilePath()));
-        if (HelpFilePath().startsWith(':'))
-            HelpWindow->setSource(QUrl(QStringLiteral("qrc:/help/VarnPro.html")));
+        if (HelpPage.isEmpty())
+            HelpPage = DataFileUrl(HelpFile, "help");
+        HelpWindow->setSource(HelpPage);
     }
     HelpWindow->show();
     HelpWindow->raise();

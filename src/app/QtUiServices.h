@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/AppFolders.h"
 #include "app/UiServices.h"
 
 #include <QPointer>
+#include <QUrl>
 
 #include <array>
 #include <memory>
@@ -18,9 +20,10 @@ public:
     TQtUiServices();
     ~TQtUiServices() override;
 
-    // Opens the four wave files of the current directory; a missing or
-    // unreadable file just stays silent.
-    void OpenSounds();
+    // Opens the four wave files and picks the help page: each from the
+    // current folder, else the installed data folder, else the copy built
+    // into the program. Category "varnelpro.files" (info) names each choice.
+    void OpenDataFiles();
 
     TAnswer MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons) override;
     void Beep() override;
@@ -35,7 +38,16 @@ public:
 private:
     std::array<QSoundEffect *, 4> Players{};
     QPointer<QTextBrowser> HelpWindow;
+    QUrl HelpPage;
 };
+
+// Where this run stands: the program's, current, home and installed data
+// folders, and whether the desktop entry started it.
+TStartPlace ThisStartPlace();
+// ProgramDir and HexDir for this run; "varnelpro.files" (info) names them.
+TStartFolders ThisStartFolders();
+// Set by the program entry before the window is created.
+void SetStartedFromDesktop(bool fromDesktop);
 
 // "Hex Files|*.hex|All Files|*.*" in the form a Qt file dialog takes.
 QString QtFilter(const std::string &filter);

@@ -5,8 +5,31 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The desktop entry starts programs in the home folder; varnel.dat belongs
+// in the settings folder instead. When that cannot be made, the program
+// says so and works where it was started.
+void EnterSettingsFolder()
+{
+    const std::string folder =
+        SettingsFolder(std::getenv("XDG_CONFIG_HOME"), QDir::homePath().toStdString());
+    const QString path = QString::fromStdString(folder);
+    if (folder.empty() || !QDir().mkpath(path) || !QDir::setCurrent(path)) {
+        std::fprintf(stderr, "varnelpro: cannot use the settings folder %s; "
+                             "varnel.dat stays in %s\n",
+                     folder.empty() ? "(no home folder)" : folder.c_str(),
+                     qPrintable(QDir::currentPath()));
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -30,8 +53,28 @@ int main(int argc, char **argv)
         QStringLiteral("device"),
         QStringLiteral("Open this serial device instead of the port in varnel.dat."),
         QStringLiteral("path"));
-    parser.addOptions({simulate, boardImage, device});
+    const QCommandLineOption desktop(
+        QStringLiteral("desktop"),
+        QStringLiteral("Started from the desktop menu: keep varnel.dat in "
+                       "$XDG_CONFIG_HOME/varnelpro."));
+    // Lets scripted checks start the whole window and see it end by itself.
+    QCommandLineOption quitAfter(QStringLiteral("quit-after"),
+                                 QStringLiteral("Close the window after ms milliseconds."),
+                                 QStringLiteral("ms"));
+    quitAfter.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simulate, boardImage, device, desktop, quitAfter});
     parser.process(app);
+
+    bool quitOk = true;
+    const int quitMs = parser.isSet(quitAfter) ? parser.value(quitAfter).toInt(&quitOk) : -1;
+    if (!quitOk || (parser.isSet(quitAfter) && quitMs < 0)) {
+        std::fprintf(stderr, "varnelpro: --quit-after takes milliseconds, not \"%s\"\n",
+                     qPrintable(parser.value(quitAfter)));
+        return 1;
+    }
+    if (parser.isSet(desktop))
+        EnterSettingsFolder();
+    SetStartedFromDesktop(parser.isSet(desktop));
 
     std::unique_ptr<TSimulatedBoard> board;
     std::string devicePath = parser.value(device).toStdString();
@@ -47,10 +90,12 @@ int main(int argc, char **argv)
     }
 
     TQtUiServices ui;
-    ui.OpenSounds();
+    ui.OpenDataFiles();
     TProjFm window(ui);
     window.DeviceOverride = devicePath;
     window.show();
+    if (quitMs >= 0)
+        QTimer::singleShot(quitMs, &window, &QWidget::close);
     const int rc = app.exec();
     return rc;
 }

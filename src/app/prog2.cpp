@@ -1,6 +1,7 @@
 #include "app/prog2.h"
 
 #include "app/Controls.h"
+#include "app/QtUiServices.h"
 #include "app/Settings.h"
 #include "app/UiServices.h"
 #include "chips/ChipCatalogue.h"
@@ -265,11 +266,9 @@ QCheckBox *TProjFm::FuseBox(int index) const
 void TProjFm::FormCreate()
 {
     setWindowIcon(QIcon(QStringLiteral(":/pictures/Proj")));
-    std::string dir = QCoreApplication::applicationDirPath().toStdString();
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    WorkState.ProgramDir = dir;
-    WorkState.HexDir = dir;
+    const TStartFolders folders = ThisStartFolders();
+    WorkState.ProgramDir = folders.ProgramDir;
+    WorkState.HexDir = folders.HexDir;
     WorkState.Started = false;
     WorkState.CancelAsked = false;
     WorkState.RomSize = 0;

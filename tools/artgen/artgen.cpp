@@ -4,6 +4,7 @@
 // Regenerate (from the repository root):
 //   cmake -S tools/artgen -B build-artgen && cmake --build build-artgen
 //   QT_QPA_PLATFORM=offscreen build-artgen/artgen res/pictures
+//   QT_QPA_PLATFORM=offscreen build-artgen/artgen --icons res/icons
 // (or `cmake --build <build dir> --target varnel_art` when the main build includes this
 // folder). Two more arguments, PNG paths, add a montage and close-ups for checking.
 //
@@ -12,6 +13,7 @@
 // scene at those places and cut out of it: the seams match, and the socket surface
 // between a chip's pins travels with the chip picture.
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -19,6 +21,9 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QString>
+#ifdef VARNEL_ARTGEN_SVG
+#include <QSvgGenerator>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -451,12 +456,10 @@ QImage MakePadBack()
     return img;
 }
 
-// 64 x 64 program icon: a chip sitting in a socket with its lever down.
-QImage MakeIcon()
+// Program icon on a 64 x 64 grid: a chip sitting in a socket with its lever down.
+// Drawn as shapes, so the same drawing serves every size and the scalable icon.
+void DrawIcon(QPainter &p)
 {
-    QImage img(64, 64, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
 
     const QRectF body(10.5, 6.5, 38, 54);
@@ -499,7 +502,52 @@ QImage MakeIcon()
     p.drawEllipse(QPointF(chip.center().x(), chip.top()), 3.5, 3.5);
     p.setBrush(EpoxyLight);
     p.drawEllipse(QPointF(chip.left() + 4.5, chip.top() + 6), 1.6, 1.6);
+}
+
+QImage MakeIcon(int size = 64)
+{
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.scale(size / 64.0, size / 64.0);
+    DrawIcon(p);
     return img;
+}
+
+// The desktop icon set: hicolor PNGs at the usual sizes and, when Qt's SVG
+// module is there, the scalable icon, under <dir>/hicolor.
+bool MakeIconTheme(const QString &dir)
+{
+    bool ok = true;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(dir).arg(size);
+        const QString file = folder + "/varnelpro.png";
+        const bool saved = QDir().mkpath(folder) && MakeIcon(size).save(file, "PNG");
+        if (!saved)
+            std::fprintf(stderr, "artgen: cannot write %s\n", qPrintable(file));
+        ok &= saved;
+    }
+#ifdef VARNEL_ARTGEN_SVG
+    const QString folder = dir + "/hicolor/scalable/apps";
+    QSvgGenerator svg;
+    svg.setFileName(folder + "/varnelpro.svg");
+    svg.setSize(QSize(64, 64));
+    svg.setViewBox(QRect(0, 0, 64, 64));
+    svg.setTitle(QStringLiteral("Varnel Programmer"));
+    svg.setDescription(QStringLiteral("A chip in a zero-insertion-force socket"));
+    ok &= QDir().mkpath(folder);
+    QPainter p;
+    ok = ok && p.begin(&svg);
+    if (ok) {
+        DrawIcon(p);
+        ok = p.end();
+    }
+#else
+    std::fprintf(stderr, "artgen: built without Qt SVG; the scalable icon is not drawn\n");
+    ok = false;
+#endif
+    std::printf("artgen: icon theme %s\n", ok ? "OK" : "FAILED");
+    return ok;
 }
 
 // --- Output and checks ------------------------------------------------------------------------
@@ -651,8 +699,11 @@ QImage MakeDetail(const QString &dir)
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--icons") == 0)
+        return MakeIconTheme(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     if (argc < 2) {
-        std::fprintf(stderr, "usage: artgen <output folder> [preview.png [detail.png]]\n");
+        std::fprintf(stderr, "usage: artgen <output folder> [preview.png [detail.png]]\n"
+                             "       artgen --icons <icon folder>\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
