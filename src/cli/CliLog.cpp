@@ -83,13 +83,22 @@ std::string LogLine(const TLogEntry &entry)
     const auto textOrNull = [](const std::string &value) {
         return value.empty() ? std::string("null") : JsonText(value);
     };
-    return "{" + Field("time", JsonText(time)) + "," + Field("operation", JsonText(entry.Operation))
-            + "," + Field("chip", JsonText(entry.Chip)) + "," + Field("port", textOrNull(entry.Port))
-            + "," + Field("file", textOrNull(entry.File)) + ","
-            + Field("sha256", textOrNull(entry.Sha256)) + "," + Field("id", textOrNull(entry.Id))
-            + "," + Field("config", textOrNull(entry.Config)) + ","
-            + Field("result", JsonText(entry.Result)) + ","
-            + Field("exit", std::to_string(entry.Exit)) + "}";
+    const std::string fields[] = {
+        Field("time", JsonText(time)),
+        Field("operation", JsonText(entry.Operation)),
+        Field("chip", JsonText(entry.Chip)),
+        Field("port", textOrNull(entry.Port)),
+        Field("file", textOrNull(entry.File)),
+        Field("sha256", textOrNull(entry.Sha256)),
+        Field("id", textOrNull(entry.Id)),
+        Field("config", textOrNull(entry.Config)),
+        Field("result", JsonText(entry.Result)),
+        Field("exit", std::to_string(entry.Exit)),
+    };
+    std::string line;
+    for (const std::string &field : fields)
+        line += (line.empty() ? "{" : ",") + field;
+    return line + "}";
 }
 
 bool CheckLogFile(const std::string &path, std::string &error)
