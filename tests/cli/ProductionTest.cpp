@@ -2,7 +2,7 @@
 // the built-in virtual board and its faults, with gpasm-built and hand-made
 // images. Each result is checked by what the virtual chip holds afterwards.
 #include "board/BoardTestSupport.h"
-#include "support/TestFiles.h"
+#include "CliRun.h"
 
 #include <gtest/gtest.h>
 
@@ -26,51 +26,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef VARNEL_CLI
-#error "VARNEL_CLI must name the varnelpro-cli executable"
-#endif
-#ifndef VARNEL_HEX_TEST_DATA
-#error "VARNEL_HEX_TEST_DATA must name the folder of the assembler sources"
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun
-{
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string Show(const TRun &run)
-{
-    return "exit " + std::to_string(run.Status) + "\nstdout:\n" + run.Out + "stderr:\n" + run.Err;
-}
-
 bool Has(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
-}
-
-std::string FieldLine(const std::string &out, const std::string &name)
-{
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.compare(0, name.size() + 1, name + ":") == 0)
-            return line.substr(line.find_first_not_of(' ', name.size() + 1));
-    }
-    return "(no " + name + " line)";
 }
 
 // INHX8M text from records at byte addresses; words go low byte first.
@@ -126,26 +88,12 @@ protected:
         return File(name);
     }
 
-    // Standard input is /dev/null, so no question can wait for an answer.
     static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
         std::string command = prefix + Quote(VARNEL_CLI);
         for (const std::string &arg : args)
             command += " " + Quote(arg);
-        const fs::path errFile = Dir / "stderr.txt";
-        command += " </dev/null 2>" + Quote(errFile.string());
-        TRun run;
-        std::FILE *pipe = popen(command.c_str(), "r");
-        if (!pipe)
-            return run;
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            run.Out.append(buffer, got);
-        const int status = pclose(pipe);
-        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.Err = ReadBytes(errFile.string());
-        return run;
+        return RunCommand(command, (Dir / "stderr.txt").string());
     }
 
     // The virtual chip after a run, as hexinfo shows it.
