@@ -88,6 +88,15 @@ const std::vector<TOptionRule> &OptionRules()
          [](TBoardOptions &o, long long, const std::string &) { o.Faults.FailId = true; }},
         {"--fail-config", K::Flag, 0, 0, "      writing the configuration word fails (\"F\")",
          [](TBoardOptions &o, long long, const std::string &) { o.Faults.FailConfig = true; }},
+        {"--corrupt-word", K::Number, 0, TBoardChip::RomWords - 1,
+         "ADDR  program word ADDR reads back with bit 0 flipped",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.Faults.CorruptWordAt = static_cast<int>(v);
+         }},
+        {"--lose-q", K::Number, 1, INT_MAX, "N     End number N and later get no \"Q\"",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.Faults.LoseQFrom = static_cast<int>(v);
+         }},
     };
     return List;
 }

@@ -21,6 +21,7 @@ constexpr uint8_t EepEndMarker = 'N';
 constexpr uint8_t AbortCode = 0x0D;
 constexpr uint16_t WordEndMarker = 0xFFFF;
 constexpr int BlockSize = 8;
+constexpr uint16_t CorruptBit = 0x0001;
 
 // The host reads the failed address as 256 * byte 1 + byte 3.
 constexpr uint8_t AddressFiller = 0x00;
@@ -79,6 +80,7 @@ void TVirtualBoard::Reset()
     FRomAddr = 0;
     FEepAddr = 0;
     FMessageCount = 0;
+    FEndCount = 0;
 }
 
 std::vector<uint8_t> TVirtualBoard::TakeOutput()
@@ -314,6 +316,9 @@ TVirtualBoard::TReply TVirtualBoard::RunAbort(const TArgs &)
 
 TVirtualBoard::TReply TVirtualBoard::RunEnd(const TArgs &)
 {
+    ++FEndCount;
+    if (FFaults.LoseQFrom > 0 && FEndCount >= FFaults.LoseQFrom)
+        return {};
     return {ReplyEnd};
 }
 
@@ -342,6 +347,9 @@ TVirtualBoard::TReply TVirtualBoard::StoreWord(uint16_t word)
         // EPROM and OTP cells can only lose bits.
         failed = FOtp && (wanted & ~cell) != 0;
         cell = FOtp ? static_cast<uint16_t>(cell & wanted) : wanted;
+        // A weak cell: the write is reported good, the word reads back wrong.
+        if (addr == FFaults.CorruptWordAt)
+            cell ^= CorruptBit;
     }
     if (!failed)
         return {ReplyMore};

@@ -41,6 +41,8 @@ struct TBoardFaults
     int FailEepAt = -1;      // writing the block holding this EEPROM address fails: "N"
     bool FailId = false;     // configuration and ID writes answer "I"
     bool FailConfig = false; // configuration and ID writes answer "F"
+    int CorruptWordAt = -1;  // this program address keeps bit 0 flipped, answered "M"
+    int LoseQFrom = 0;       // End number this and later (counted from 1) get no "Q"
 };
 
 // Byte-level emulation of the programmer board: deterministic and timeless.
@@ -136,6 +138,7 @@ private:
     uint8_t FFamilyChar = 0;
     uint8_t FSocketChar = 0;
     int FMessageCount = 0;
+    int FEndCount = 0;
 
     TReplySink FSink;
     std::vector<uint8_t> FOutput;

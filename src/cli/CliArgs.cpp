@@ -2,6 +2,7 @@
 
 #include "chips/FuseRules.h"
 #include "chips/OscCal.h"
+#include "cli/CliSerial.h"
 
 #include <algorithm>
 #include <functional>
@@ -81,6 +82,18 @@ std::string TakeOscCal(TCliArgs &a, const std::string &value)
     return {};
 }
 
+std::string TakeSerial(TCliArgs &a, const std::string &value)
+{
+    TSerialSpec spec;
+    if (!ParseSerialSpec(value, spec))
+        return "--serial takes START[+STEP], numbers from 0 to 0xFFFF (STEP from 1), not \""
+                + value + "\".";
+    a.HasSerial = true;
+    a.SerialStart = spec.Start;
+    a.SerialStep = spec.Step;
+    return {};
+}
+
 std::string TakePort(TCliArgs &a, const std::string &value)
 {
     if (value.size() != 1 || value[0] < '1' || value[0] > '9')
@@ -132,6 +145,24 @@ const std::vector<TOptionRow> &Options()
          [](TCliArgs &a, const std::string &) { a.Dump = true; return std::string(); }},
         {"--quiet", "-q", nullptr, cbAll, "no status or progress lines",
          [](TCliArgs &a, const std::string &) { a.Quiet = true; return std::string(); }},
+        {"--verify", nullptr, nullptr, cbProgram, "verify the chip right after programming",
+         [](TCliArgs &a, const std::string &) { a.VerifyAfter = true; return std::string(); }},
+        {"--all", nullptr, nullptr, cbVerify,
+         "read the whole chip and list every difference",
+         [](TCliArgs &a, const std::string &) { a.All = true; return std::string(); }},
+        {"--keep-osccal", nullptr, nullptr, cbProgram,
+         "12C67x: keep the calibration word the chip holds",
+         [](TCliArgs &a, const std::string &) { a.KeepOscCal = true; return std::string(); }},
+        {"--serial", nullptr, "START[+STEP]", cbProgram,
+         "each programmed chip takes the next number as its ID", TakeSerial},
+        {"--serial-file", nullptr, "FILE", cbProgram,
+         "keeps the next serial number between runs",
+         [](TCliArgs &a, const std::string &v) { a.SerialFile = v; return std::string(); }},
+        {"--log", nullptr, "FILE", cbBoard, "append one JSON line per command to FILE",
+         [](TCliArgs &a, const std::string &v) { a.LogFile = v; return std::string(); }},
+        {"--repeat", nullptr, nullptr, cbProgram,
+         "after each chip wait for Enter (next chip) or q (stop)",
+         [](TCliArgs &a, const std::string &) { a.Repeat = true; return std::string(); }},
     };
     return List;
 }
@@ -167,6 +198,12 @@ std::string CheckCombination(const TCliArgs &a, unsigned bit)
         return "Give only one of --port, --device and --simulate.";
     if (!a.Simulate && (!a.BoardImage.empty() || !a.BoardSave.empty() || !a.BoardFaults.empty()))
         return "--board-image, --board-save and --board-fault need --simulate.";
+    if (!a.SerialFile.empty() && !a.HasSerial)
+        return "--serial-file needs --serial START[+STEP].";
+    if (a.HasSerial && !a.Id.empty())
+        return "Give only one of --id and --serial.";
+    if (a.KeepOscCal && !a.OscCal.empty())
+        return "Give only one of --osccal and --keep-osccal.";
     return {};
 }
 
@@ -268,12 +305,22 @@ std::string CliUsage()
     text += "  -h, --help                show this text\n"
             "\nExit status:\n"
             "  0  success\n"
-            "  1  bad input: usage, unknown chip, bad option value, nothing to do\n"
+            "  1  bad input: usage, unknown chip, bad option value, nothing to do,\n"
+            "     serial number past FFFF, --repeat without a terminal\n"
             "  2  file refused (HEX scan, data or load problem; missing OSCCAL value)\n"
-            "     or a file that could not be written\n"
+            "     or a file that could not be written (output, log, serial file)\n"
             "  3  board failure: serial data error, a failed write, chip not blank\n"
             "     and not continued, port cannot be opened\n"
             "  4  verify mismatch: ROM, EEPROM, ID or fuse differ\n"
-            "  5  no response from the programmer board\n";
+            "  5  no response from the programmer board, or the serial line was lost\n";
     return text;
+}
+
+std::string CliCommandName(TCliCommand command)
+{
+    for (const TCommandRow &row : Commands) {
+        if (row.Command == command)
+            return row.Name;
+    }
+    return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,17 @@ struct TCliArgs
     bool Dump = false;
     bool Quiet = false;
 
+    // Production runs.
+    bool VerifyAfter = false; // program --verify
+    bool All = false;         // verify --all
+    bool KeepOscCal = false;
+    bool HasSerial = false;
+    uint32_t SerialStart = 0;
+    uint32_t SerialStep = 1;
+    std::string SerialFile;
+    std::string LogFile;
+    bool Repeat = false;
+
     bool Help = false;
     std::string Error; // non-empty: refused, exit ecBadInput
 };
@@ -45,3 +57,5 @@ struct TCliArgs
 // Arguments without the program name.
 TCliArgs ParseCliArgs(const std::vector<std::string> &args);
 std::string CliUsage();
+// The command's name as typed: "program", "read", ...
+std::string CliCommandName(TCliCommand command);

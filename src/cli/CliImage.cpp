@@ -9,7 +9,29 @@
 #include "cli/CliReport.h"
 #include "hexfile/HexReader.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Why the system cannot read path, "" when it can.
+std::string ReadProblem(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    char byte = 0;
+    const bool readable = ::read(fd, &byte, 1) >= 0;
+    const int readErrno = errno;
+    ::close(fd);
+    return readable ? std::string() : std::strerror(readErrno);
+}
+
+} // namespace
 
 int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term)
 {
@@ -25,18 +47,21 @@ int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerm
 int LoadCliImage(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term,
                  bool forProgram)
 {
-    if (!args.OscCal.empty() && !ws.OscCalFamily) {
-        term.Message("--osccal applies to the chips with a calibration word (12C67x) only.");
+    if ((!args.OscCal.empty() || args.KeepOscCal) && !ws.OscCalFamily) {
+        term.Message(std::string(args.KeepOscCal ? "--keep-osccal" : "--osccal")
+                     + " applies to the chips with a calibration word (12C67x) only.");
         return ecBadInput;
     }
     const THexLoadOutcome outcome = LoadHexFile(ws, args.File, false);
     if (outcome.Status != THexLoadStatus::Ok) {
-        term.Message(outcome.Message);
+        const std::string problem = ReadProblem(args.File);
+        term.Message(problem.empty() ? outcome.Message
+                                     : outcome.Message + "\n" + args.File + ": " + problem);
         return ecFileRefused;
     }
     if (!args.OscCal.empty()) {
         StoreOscCal(ws, args.OscCal);
-    } else if (forProgram && OscCalWordMissing(ws)) {
+    } else if (forProgram && !args.KeepOscCal && OscCalWordMissing(ws)) {
         term.Message("There is no OSCCAL value listed in the HEX file.");
         term.Message("Give the chip's calibration value with --osccal HEX.");
         return ecFileRefused;

@@ -17,7 +17,9 @@ int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerm
 // Loads args.File as the Load button does into a fresh image, shows it in the
 // fuse panel, then applies --osccal, --fuse and --id. forProgram: an OSCCAL
 // chip whose file lacks the calibration word is refused unless --osccal
-// gives it: the window asks for the value there, and a script cannot.
+// gives it (or --keep-osccal takes it from the chip later): the window asks
+// for the value there, and a script cannot. A file the system cannot read is
+// named with the system's reason on a second line.
 int LoadCliImage(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term,
                  bool forProgram);
 

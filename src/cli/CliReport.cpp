@@ -56,7 +56,8 @@ const TBoxRule BoxRules[] = {
     {TMatch::Exact, "Data verified.", ecSuccess, -1},
     {TMatch::Exact, "Chip is blank.", ecSuccess, -1},
     {TMatch::Exact, "Serial data error.", ecBoardFailure, -1},
-    {TMatch::Exact, "No response from programmer board", ecNoResponse, -1},
+    {TMatch::Exact, NoResponseMessage, ecNoResponse, -1},
+    {TMatch::Exact, LineLostMessage, ecNoResponse, -1},
     {TMatch::Prefix, "ROM verify error at address ", ecBoardFailure, ecVerifyMismatch},
     {TMatch::Prefix, "EEPROM verify error at address ", ecBoardFailure, ecVerifyMismatch},
     {TMatch::Exact, "ID error.", ecVerifyMismatch, -1},
@@ -191,4 +192,13 @@ int OperationExitCode(TCliOp op, bool blankTest, const std::vector<TShownBox> &b
     if (op == TCliOp::Erase && !blankTest)
         return ecSuccess;
     return succeeded ? ecSuccess : ecBoardFailure;
+}
+
+int WorseExitCode(int a, int b)
+{
+    if (a == ecSuccess)
+        return b;
+    if (b == ecSuccess)
+        return a;
+    return a > b ? a : b;
 }

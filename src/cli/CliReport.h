@@ -7,6 +7,10 @@
 
 struct TWorkState;
 
+inline constexpr char NoResponseMessage[] = "No response from programmer board";
+// Said instead of the no-response text when the port itself went away.
+inline constexpr char LineLostMessage[] = "The serial line was lost.";
+
 // What the command line prints about chips and images, and how the boxes
 // that an operation showed turn into its exit status. No Qt.
 
@@ -40,3 +44,7 @@ struct TShownBox
 // chip with EEPROM there is no box at all).
 int OperationExitCode(TCliOp op, bool blankTest, const std::vector<TShownBox> &boxes,
                       bool readComplete);
+
+// The status of a run of several results: any failure is worse than
+// success, and of two failures the higher status counts.
+int WorseExitCode(int a, int b);

@@ -2,16 +2,26 @@
 
 #include "board/BoardArgs.h"
 #include "board/SimulatedBoard.h"
+#include "chips/OscCal.h"
+#include "cli/CliCompare.h"
 #include "cli/CliImage.h"
+#include "cli/CliLog.h"
+#include "cli/CliSerial.h"
+#include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
 #include "link/BoardLink.h"
 #include "link/Serial2.h"
 #include "view/HexText.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -21,9 +31,40 @@ constexpr int CloseWaitMs = 3000;
 // Bulk erase and blank test run without the watchdog; a board that stays
 // silent there still must not hang a script.
 constexpr int LongJobTickMs = 1000;
+// verify --all: more lines than this only scroll the useful ones away.
+constexpr size_t DifferenceListLimit = 32;
 
-constexpr char NoResponseMessage[] = "No response from programmer board";
 constexpr char PortProblemMessage[] = "There appears to be a problem accessing the COM Port";
+
+std::string Hex4(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+// Lowercase hex digest of the file, "" when it cannot be read.
+std::string FileSha256(const std::string &path)
+{
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return hash.result().toHex().toStdString();
+}
+
+// The errors of a line whose device went away under it.
+bool HangupError(int code)
+{
+    return code == EIO || code == ENXIO || code == ENODEV;
+}
+
+TImageValues ImageOf(const TWorkState &ws)
+{
+    return {ws.RomData, ws.EepData, ws.IdValue, ws.FuseWord};
+}
 
 } // namespace
 
@@ -78,27 +119,64 @@ TCliOp TCliSession::Operation() const
 
 int TCliSession::Run()
 {
+    int code = Prepare();
+    if (code == ecSuccess)
+        code = StartBoard();
+    if (code == ecSuccess)
+        code = OpenLine();
+    if (code == ecSuccess)
+        code = Args.Repeat ? RunRepeat() : RunChip();
+    if (Serial) {
+        Serial->OnRxData = nullptr;
+        Serial->SetActive(false);
+    }
+    const int saved = SaveBoard();
+    code = code != ecSuccess ? code : saved;
+    return Logged ? code : WriteLog(code);
+}
+
+int TCliSession::Prepare()
+{
     int code = SelectCliChip(Args, Ws, Fuses, Terminal);
     if (code != ecSuccess)
         return code;
+    if (Args.Repeat && !TTerminal::HasTerminal()) {
+        Terminal.Message("--repeat waits on the terminal between chips, and standard input "
+                         "is not a terminal.");
+        return ecBadInput;
+    }
+    std::string error;
+    if (!Args.LogFile.empty() && !CheckLogFile(Args.LogFile, error)) {
+        Logged = true; // nowhere to log to
+        Terminal.Message("The log file cannot be written.\n" + error);
+        return ecFileRefused;
+    }
     const TCliOp op = Operation();
     if (op == TCliOp::Program || op == TCliOp::Verify) {
         code = LoadCliImage(Args, Ws, Fuses, Terminal, op == TCliOp::Program);
         if (code != ecSuccess)
             return code;
     }
-    code = StartBoard();
-    if (code != ecSuccess)
-        return code;
-    code = OpenLine();
-    if (code == ecSuccess)
-        code = RunOperation();
-    if (Serial) {
-        Serial->OnRxData = nullptr;
-        Serial->SetActive(false);
+    if (Args.HasSerial) {
+        NextSerial = Args.SerialStart;
+        if (!Args.SerialFile.empty()
+            && !LoadNextSerial(Args.SerialFile, Args.SerialStart, NextSerial, error)) {
+            Terminal.Message("The serial number file cannot be read.\n" + error);
+            return ecFileRefused;
+        }
+        if (SerialUsedUp())
+            return ecBadInput;
     }
-    const int saved = SaveBoard();
-    return code != ecSuccess ? code : saved;
+    return ecSuccess;
+}
+
+bool TCliSession::SerialUsedUp()
+{
+    if (NextSerial <= SerialLast)
+        return false;
+    Terminal.Message("The next serial number, " + Hex4(NextSerial)
+                     + ", does not fit the four-digit ID; nothing was sent.");
+    return true;
 }
 
 int TCliSession::StartBoard()
@@ -164,23 +242,163 @@ int TCliSession::OpenLine()
 
     Serial->SetActive(true);
     if (!Serial->Active()) {
-        Terminal.Message(PortProblemMessage);
-        Terminal.Message(Serial->DeviceName() + ": " + std::strerror(Serial->ErrorCode()));
+        Terminal.Message(PortProblemMessage + std::string("\n") + Serial->DeviceName() + ": "
+                         + std::strerror(Serial->ErrorCode()));
         return ecBoardFailure;
     }
+    LineOpen = true;
+    Ui.LineLost = [this] { return LineLost(); };
     Line.WriteChar(TBoardLink::CmdHello);
-    if (!RunUntil([this] { return Panel.BoardFound; }, HelloWaitMs)) {
-        Terminal.Message(NoResponseMessage);
-        return ecNoResponse;
+    RunUntil([this] { return Panel.BoardFound || !Ui.Shown.empty() || LineLost(); },
+             HelloWaitMs);
+    if (Panel.BoardFound)
+        return ecSuccess;
+    // An "X" instead of "PP" was the idle handling's serial data error.
+    if (!Ui.Shown.empty())
+        return ecBoardFailure;
+    Terminal.Message(LineLost() ? LineLostMessage : NoResponseMessage);
+    return ecNoResponse;
+}
+
+int TCliSession::RunChip()
+{
+    Terminal.ClearResult();
+    int code = ecSuccess;
+    if (Args.Command == TCliCommand::Program)
+        code = ProgramChip();
+    else if (Args.Command == TCliCommand::Verify && Args.All)
+        code = VerifyAll();
+    else if (Args.Command == TCliCommand::Read)
+        code = FinishRead(RunOperation(TCliOp::Read));
+    else
+        code = RunOperation(Operation());
+    return WriteLog(code);
+}
+
+int TCliSession::RunRepeat()
+{
+    int worst = ecSuccess;
+    int programmed = 0;
+    int failed = 0;
+    for (;;) {
+        const int code = RunChip();
+        ++(code == ecSuccess ? programmed : failed);
+        worst = WorseExitCode(worst, code);
+        if (LineLost() || (Args.HasSerial && SerialUsedUp()) || !Terminal.WaitForNext())
+            break;
+    }
+    Terminal.Message("Programmed: " + std::to_string(programmed)
+                     + ", failed: " + std::to_string(failed) + ".");
+    return worst;
+}
+
+int TCliSession::ProgramChip()
+{
+    if (Args.HasSerial) {
+        if (SerialUsedUp())
+            return ecBadInput;
+        Fuses.SetIdText(Hex4(NextSerial));
+    }
+    int code = Args.KeepOscCal ? KeepChipOscCal() : ecSuccess;
+    if (code == ecSuccess)
+        code = RunOperation(TCliOp::Program);
+    if (code == ecSuccess && Args.VerifyAfter)
+        code = RunOperation(TCliOp::Verify);
+    if (code == ecSuccess && Args.HasSerial)
+        code = AdvanceSerial();
+    return code;
+}
+
+int TCliSession::AdvanceSerial()
+{
+    Terminal.Note("Serial number " + Hex4(NextSerial) + " programmed.");
+    NextSerial += Args.SerialStep;
+    std::string error;
+    if (!Args.SerialFile.empty() && !SaveNextSerial(Args.SerialFile, NextSerial, error)) {
+        Terminal.Message("The serial number file cannot be written.\n" + error);
+        return ecFileRefused;
     }
     return ecSuccess;
 }
 
-int TCliSession::RunOperation()
+int TCliSession::ReadChipKeepingImage(TImageValues &chip)
 {
-    if (Args.Icsp)
+    const TImageValues image = ImageOf(Ws);
+    const std::string idText = Fuses.IdText();
+    const int code = RunOperation(TCliOp::Read);
+    chip = ImageOf(Ws);
+    Ws.RomData = image.Rom;
+    Ws.EepData = image.Eep;
+    Ws.IdValue = image.Id;
+    Ws.FuseWord = image.Fuse;
+    Ws.NewDataListed = false;
+    Panel.UpDateFuseSettings();
+    Fuses.SetIdText(idText);
+    return code;
+}
+
+int TCliSession::KeepChipOscCal()
+{
+    TImageValues chip;
+    const int code = ReadChipKeepingImage(chip);
+    if (code != ecSuccess)
+        return code;
+    int32_t word = RetlwBase | 0xFF;
+    const size_t last = static_cast<size_t>(Ws.RomSize - 1);
+    if (last >= chip.Rom.size() || !DecimalValue(chip.Rom[last], word)) {
+        Terminal.Message("The chip's last program word was not read.");
+        return ecBoardFailure;
+    }
+    const std::string text = MyIntToHex(word, 4);
+    switch (ChooseOscCal(word, !OscCalWordMissing(Ws))) {
+    case TOscCalChoice::KeepChip:
+        StoreOscCal(Ws, OscCalText(word));
+        Terminal.Message("Keeping the chip's calibration word " + text + ".");
+        return ecSuccess;
+    case TOscCalChoice::UseFile:
+        Terminal.Message("The chip holds no calibration word (" + text
+                         + "); the file's is programmed.");
+        return ecSuccess;
+    case TOscCalChoice::Refuse:
+        break;
+    }
+    Terminal.Message("The chip holds no calibration word (its last word reads " + text
+                     + ") and the HEX file lists none.\nGive the value with --osccal HEX.");
+    return ecFileRefused;
+}
+
+int TCliSession::VerifyAll()
+{
+    TImageValues image = ImageOf(Ws);
+    // The ID as Verify compares it: the ID field's text.
+    image.Id = IdTextValue(PadIdText(Fuses.IdText()));
+    TImageValues chip;
+    const int code = ReadChipKeepingImage(chip);
+    if (code != ecSuccess)
+        return code;
+    LogId = chip.Id;
+    LogConfig = chip.Fuse;
+    const std::vector<TDifference> differences =
+            CompareImages(chip, image, Ws.RomSize, Ws.EepSize);
+    if (differences.empty()) {
+        Terminal.Message("Data verified.");
+        return ecSuccess;
+    }
+    for (const std::string &line : DifferenceLines(differences, DifferenceListLimit))
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    Terminal.Message(std::to_string(differences.size())
+                     + (differences.size() == 1 ? " difference" : " differences")
+                     + " between the chip and the file.");
+    return ecVerifyMismatch;
+}
+
+int TCliSession::RunOperation(TCliOp op)
+{
+    if (Args.Icsp && !Ws.IcspOn)
         Link->ICSPbuttClick();
-    const TCliOp op = Operation();
+    const size_t firstBox = Ui.Shown.size();
+    Line.QSeen = false;
     const bool blankTest = op == TCliOp::Erase && Ws.EepSize == 0;
     switch (op) {
     case TCliOp::Program:
@@ -204,15 +422,30 @@ int TCliSession::RunOperation()
         Poke();
     });
     silence.start();
-    RunUntil([this] { return OperationDone(); }, 0);
+    RunUntil([this] { return OperationFinished() || LineLost(); }, 0);
     silence.stop();
 
     const bool readComplete = op == TCliOp::Read && Ws.NewDataListed;
-    if (readComplete)
-        RunUntil([this] { return Line.QSeen; }, CloseWaitMs);
+    // The window awaits the closing "Q" with the watchdog still running; here
+    // the result is already known, so a late "Q" is only worth a warning.
+    if ((Panel.WaitTimerActive() || readComplete) && !Line.QSeen && !LineLost()) {
+        Panel.StopWaitTimer();
+        RunUntil([this] { return Line.QSeen || LineLost(); }, CloseWaitMs);
+        if (!Line.QSeen && !LineLost())
+            Terminal.Warning("the board did not close the operation with \"Q\".");
+    }
     Terminal.EndProgress();
-    const int code = OperationExitCode(op, blankTest, Ui.Shown, readComplete);
-    return op == TCliOp::Read ? FinishRead(code) : code;
+    LogId = Ws.IdValue;
+    LogConfig = Ws.FuseWord;
+    if (LineLost()) {
+        if (!Ui.LineLostShown)
+            Terminal.Message(LineLostMessage);
+        Ui.LineLostShown = true;
+        return ecNoResponse;
+    }
+    const std::vector<TShownBox> boxes(Ui.Shown.begin() + static_cast<long>(firstBox),
+                                       Ui.Shown.end());
+    return OperationExitCode(op, blankTest, boxes, readComplete);
 }
 
 int TCliSession::FinishRead(int code)
@@ -248,11 +481,41 @@ int TCliSession::SaveBoard()
     return ecSuccess;
 }
 
-bool TCliSession::OperationDone() const
+bool TCliSession::OperationFinished() const
 {
-    // Finished, and the board's closing "Q" taken: that stops the watchdog
-    // which the last step started again (or the watchdog itself ended it).
-    return Ws.OpStep == -1 && !Ws.AnyOperationFlag() && !Panel.WaitTimerActive();
+    return Ws.OpStep == -1 && !Ws.AnyOperationFlag();
+}
+
+bool TCliSession::LineLost() const
+{
+    return LineOpen && (!Serial->Active() || HangupError(Serial->ErrorCode()));
+}
+
+int TCliSession::WriteLog(int code)
+{
+    Logged = true;
+    if (Args.LogFile.empty())
+        return code;
+    TLogEntry entry;
+    entry.Time = std::time(nullptr);
+    entry.Operation = CliCommandName(Args.Command);
+    entry.Chip = Args.Chip;
+    if (Serial)
+        entry.Port = Serial->DeviceName();
+    entry.File = Args.File;
+    if (!Args.File.empty())
+        entry.Sha256 = FileSha256(Args.File);
+    if (LogId >= 0) {
+        entry.Id = MyIntToHex(LogId, 4);
+        entry.Config = MyIntToHex(LogConfig, 4);
+    }
+    entry.Result = Terminal.Result();
+    entry.Exit = code;
+    std::string error;
+    if (AppendLogLine(Args.LogFile, LogLine(entry), error))
+        return code;
+    Terminal.Message("The log file cannot be written.\n" + error);
+    return code != ecSuccess ? code : ecFileRefused;
 }
 
 bool TCliSession::RunUntil(std::function<bool()> done, int timeoutMs)

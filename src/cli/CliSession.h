@@ -8,7 +8,7 @@
 #include "cli/CliTerminal.h"
 #include "link/ByteLine.h"
 
-
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -16,6 +16,7 @@ class QEventLoop;
 class TBoardLink;
 class TSerial;
 class TSimulatedBoard;
+struct TImageValues;
 
 // The serial component as the link sees it, noting when data last came and,
 // once asked to watch, whether a "Q" came while no operation ran.
@@ -34,7 +35,9 @@ public:
 
 // One board command of the command line, started like the window: open the
 // port, send Hello, wait for "PP", then press the operation's button and run
-// the event loop until the link is idle and the board has closed.
+// the event loop until the link is idle and the board has closed. Program may
+// add a Read before it (--keep-osccal) and a Verify after it (--verify), and
+// repeat for chip after chip (--repeat).
 class TCliSession
 {
 public:
@@ -45,12 +48,25 @@ public:
 
 private:
     TCliOp Operation() const;
+    int Prepare();
     int StartBoard();
     int OpenLine();
-    int RunOperation();
+    int RunChip();
+    int RunRepeat();
+    int RunOperation(TCliOp op);
+    int ProgramChip();
+    int KeepChipOscCal();
+    int VerifyAll();
+    // A full Read through the link; the file's image and the fuse panel are
+    // put back afterwards, what the chip holds goes to chip.
+    int ReadChipKeepingImage(TImageValues &chip);
     int FinishRead(int code);
+    int AdvanceSerial();
+    bool SerialUsedUp();
     int SaveBoard();
-    bool OperationDone() const;
+    int WriteLog(int code);
+    bool LineLost() const;
+    bool OperationFinished() const;
     // Runs the event loop until done() holds or timeoutMs passes (0: no limit).
     bool RunUntil(std::function<bool()> done, int timeoutMs);
     void Poke();
@@ -66,6 +82,12 @@ private:
     std::unique_ptr<TBoardLink> Link;
     // Declared last: it stops handing events over before the rest goes.
     std::unique_ptr<TSerial> Serial;
+    bool LineOpen = false;
+
+    uint32_t NextSerial = 0;
+    bool Logged = false;
+    int32_t LogId = -1; // the ID and configuration word sent or read
+    int32_t LogConfig = -1;
 
     QEventLoop *Loop = nullptr;
     std::function<bool()> Done;

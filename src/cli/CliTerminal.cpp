@@ -27,18 +27,29 @@ TTerminal::TTerminal(bool quiet) : Quiet(quiet), ErrTty(::isatty(STDERR_FILENO) 
 {
 }
 
-void TTerminal::Message(const std::string &text)
+void TTerminal::Print(const std::string &text)
 {
     EndProgress();
     std::fprintf(stderr, "%s\n", Lines(text).c_str());
     std::fflush(stderr);
 }
 
+void TTerminal::Message(const std::string &text)
+{
+    Print(text);
+    LastResult = text;
+}
+
 void TTerminal::Note(const std::string &text)
 {
     if (Quiet)
         return;
-    Message(text);
+    Print(text);
+}
+
+void TTerminal::Warning(const std::string &text)
+{
+    Print("Warning: " + text);
 }
 
 void TTerminal::Status(const std::string &text)
@@ -93,21 +104,26 @@ void TTerminal::EndProgress()
     DrawnCells = -1;
 }
 
-bool TTerminal::Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer)
+bool TTerminal::AskTty(const std::string &prompt, char &reply)
 {
-    if (::isatty(STDIN_FILENO) != 1)
-        return false;
-    std::FILE *tty = std::fopen("/dev/tty", "r+");
+    std::FILE *tty = HasTerminal() ? std::fopen("/dev/tty", "r+") : nullptr;
     if (!tty)
         return false;
     EndProgress();
-    const bool cancel = buttons == TBoxButtons::YesNoCancel;
-    std::fprintf(tty, "%s %s ", Lines(question).c_str(), cancel ? "[y/n/C]" : "[y/N]");
+    std::fputs(prompt.c_str(), tty);
     std::fflush(tty);
     char line[64] = {};
-    const bool got = std::fgets(line, sizeof line, tty) != nullptr;
+    reply = std::fgets(line, sizeof line, tty) != nullptr ? line[0] : '\0';
     std::fclose(tty);
-    const char c = got ? line[0] : '\0';
+    return true;
+}
+
+bool TTerminal::Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer)
+{
+    const bool cancel = buttons == TBoxButtons::YesNoCancel;
+    char c = '\0';
+    if (!AskTty(Lines(question) + (cancel ? " [y/n/C] " : " [y/N] "), c))
+        return false;
     if (c == 'y' || c == 'Y')
         answer = TAnswer::Yes;
     else if (cancel && c != 'n' && c != 'N')
@@ -115,6 +131,18 @@ bool TTerminal::Ask(const std::string &question, TBoxButtons buttons, TAnswer &a
     else
         answer = TAnswer::No;
     return true;
+}
+
+bool TTerminal::HasTerminal()
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool TTerminal::WaitForNext()
+{
+    char c = '\0';
+    // The end of input stops as q does: nobody is there to put in a chip.
+    return AskTty("Next chip: Enter, or q to stop: ", c) && c != '\0' && c != 'q' && c != 'Q';
 }
 
 TTermUi::TTermUi(TTerminal &terminal, bool answerYes) : Terminal(terminal), AnswerYes(answerYes)
@@ -137,6 +165,12 @@ TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons 
                              + (answer == TAnswer::Cancel ? "Cancel" : "No")
                              + " (--yes answers Yes).");
         }
+    } else if (text == NoResponseMessage && LineLost && LineLost()) {
+        if (!LineLostShown)
+            Terminal.Message(LineLostMessage);
+        LineLostShown = true;
+        Shown.push_back({kind, LineLostMessage, answer});
+        return answer;
     } else {
         Terminal.Message(text);
     }

@@ -3,6 +3,7 @@
 #include "app/UiServices.h"
 #include "cli/CliReport.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ public:
     void Message(const std::string &text);
     // A remark of the command line itself; quiet drops it.
     void Note(const std::string &text);
+    // A warning that does not change the result: printed, never the result.
+    void Warning(const std::string &text);
+    // The last box text or message, the result of the command for the log.
+    const std::string &Result() const { return LastResult; }
+    void ClearResult() { LastResult.clear(); }
     // StatusLabel: each new text starts a line (a bar on a terminal); the
     // ready text only ends the current one.
     void Status(const std::string &text);
@@ -30,9 +36,17 @@ public:
     // Reads the answer to a question from /dev/tty; false when there is no
     // terminal to ask on.
     bool Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer);
+    // --repeat: true for Enter (the next chip), false for q or the end of input.
+    bool WaitForNext();
+    // Standard input is a terminal that WaitForNext can read.
+    static bool HasTerminal();
 
 private:
     void DrawBar();
+    void Print(const std::string &text);
+    // Shows prompt on the controlling terminal and reads a line; reply is
+    // its first character, '\0' at the end of input. False without a terminal.
+    bool AskTty(const std::string &prompt, char &reply);
 
     bool Quiet;
     bool ErrTty;
@@ -41,6 +55,7 @@ private:
     int Maximum = 0;
     bool BarShown = false;
     int DrawnCells = -1;
+    std::string LastResult;
 };
 
 // The boxes, sounds and pauses of the program for a terminal: boxes go to
@@ -53,6 +68,10 @@ public:
     TTermUi(TTerminal &terminal, bool answerYes);
 
     std::vector<TShownBox> Shown;
+    // Set by the session: the port went away, so "no response" is really a
+    // lost line and is said as such, once.
+    std::function<bool()> LineLost;
+    bool LineLostShown = false;
 
     TAnswer MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons) override;
     void Beep() override {}

@@ -299,6 +299,12 @@ TEST(VirtualBoard, EachFaultSwitchActs)
         {"failed ID", faults([](TBoardFaults &f) { f.FailId = true; }), {{config, Text("I")}}},
         {"failed config", faults([](TBoardFaults &f) { f.FailConfig = true; }),
          {{config, Text("F")}}},
+        {"corrupt word", faults([](TBoardFaults &f) { f.CorruptWordAt = 1; }),
+         {{{0x04}, Text("M")}, {Word(0x1111), Text("M")}, {Word(0x2222), Text("M")},
+          {{0xFF, 0xFF}, {}}, {Start1, Text("P")},
+          {{0x05}, Words({0x1111, 0x2223, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF})}}},
+        {"Q lost from the second End", faults([](TBoardFaults &f) { f.LoseQFrom = 2; }),
+         {{End, Text("Q")}, {Start1, Text("P")}, {End, {}}, {End, {}}}},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -310,6 +316,7 @@ TEST(VirtualBoard, EachFaultSwitchActs)
         EXPECT_EQ(chip.Eep[9], c.Faults.FailEepAt == 9 ? TBoardChip::ErasedByte : chip.Eep[9]);
         EXPECT_EQ(chip.Id, c.Faults.FailId ? TBoardChip::ErasedId : chip.Id);
         EXPECT_EQ(chip.Config, c.Faults.FailConfig ? TBoardChip::ErasedConfig : chip.Config);
+        EXPECT_EQ(chip.Rom[1], c.Faults.CorruptWordAt == 1 ? 0x2223 : chip.Rom[1]);
     }
 }
 

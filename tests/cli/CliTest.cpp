@@ -1,6 +1,6 @@
 // The command line as a script sees it: the real executable, its output and
 // its exit status, against gpasm-built images and the built-in virtual board.
-#include "support/TestFiles.h"
+#include "CliRun.h"
 
 #include <gtest/gtest.h>
 
@@ -17,31 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef VARNEL_CLI
-#error "VARNEL_CLI must name the varnelpro-cli executable"
-#endif
-#ifndef VARNEL_HEX_TEST_DATA
-#error "VARNEL_HEX_TEST_DATA must name the folder of the assembler sources"
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TRun
-{
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 // A fresh folder, removed afterwards.
 struct TTempDir
@@ -63,38 +41,9 @@ struct TTempDir
     fs::path Path;
 };
 
-// Standard input is /dev/null, so no question can wait for an answer.
-TRun RunCommand(const std::string &command, const fs::path &errFile)
-{
-    TRun run;
-    const std::string line = command + " </dev/null 2>" + Quote(errFile.string());
-    std::FILE *pipe = popen(line.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Out.append(buffer, got);
-    const int status = pclose(pipe);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Err = ReadBytes(errFile);
-    return run;
-}
-
 bool HaveGpasm()
 {
     return std::system("command -v gpasm >/dev/null 2>&1") == 0;
-}
-
-std::string FieldLine(const std::string &out, const std::string &name)
-{
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.compare(0, name.size() + 1, name + ":") == 0)
-            return line.substr(line.find_first_not_of(' ', name.size() + 1));
-    }
-    return "(no " + name + " line)";
 }
 
 class CliTest : public testing::Test
@@ -136,7 +85,7 @@ protected:
         std::string command = Quote(VARNEL_CLI);
         for (const std::string &arg : args)
             command += " " + Quote(arg);
-        return RunCommand(command, Dir->Path / "stderr.txt");
+        return RunCommand(command, (Dir->Path / "stderr.txt").string());
     }
 
     static TTempDir *Dir;
@@ -145,11 +94,6 @@ protected:
 
 TTempDir *CliTest::Dir = nullptr;
 bool CliTest::Assembled = false;
-
-std::string Show(const TRun &run)
-{
-    return "exit " + std::to_string(run.Status) + "\nstdout:\n" + run.Out + "stderr:\n" + run.Err;
-}
 
 struct TImageCase
 {
@@ -322,7 +266,7 @@ TEST_F(CliTest, SilentLineIsNoResponse)
 TEST(CliChips, ListsTheCatalogue)
 {
     TTempDir dir;
-    const TRun run = RunCommand(Quote(VARNEL_CLI) + " chips", dir.Path / "stderr.txt");
+    const TRun run = RunCommand(Quote(VARNEL_CLI) + " chips", (dir.Path / "stderr.txt").string());
     ASSERT_EQ(run.Status, 0) << Show(run);
     std::istringstream lines(run.Out);
     std::string line;

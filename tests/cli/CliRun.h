@@ -1,0 +1,70 @@
+#pragma once
+
+// Running varnelpro-cli as a script does: its exit status, standard output
+// and standard error.
+#include "support/TestFiles.h"
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include <sys/wait.h>
+
+#ifndef VARNEL_CLI
+#error "VARNEL_CLI must name the varnelpro-cli executable"
+#endif
+#ifndef VARNEL_HEX_TEST_DATA
+#error "VARNEL_HEX_TEST_DATA must name the folder of the assembler sources"
+#endif
+
+struct TRun
+{
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// text as one single-quoted shell word.
+inline std::string Quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Standard input is /dev/null, so no question can wait for an answer;
+// standard error goes through errFile.
+inline TRun RunCommand(const std::string &command, const std::string &errFile)
+{
+    TRun run;
+    const std::string line = command + " </dev/null 2>" + Quote(errFile);
+    std::FILE *pipe = popen(line.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.Out.append(buffer, got);
+    const int status = pclose(pipe);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Err = ReadBytes(errFile);
+    return run;
+}
+
+inline std::string Show(const TRun &run)
+{
+    return "exit " + std::to_string(run.Status) + "\nstdout:\n" + run.Out + "stderr:\n" + run.Err;
+}
+
+// The value of the summary line "name:   value".
+inline std::string FieldLine(const std::string &out, const std::string &name)
+{
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") == 0)
+            return line.substr(line.find_first_not_of(' ', name.size() + 1));
+    }
+    return "(no " + name + " line)";
+}

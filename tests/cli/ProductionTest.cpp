@@ -1,0 +1,481 @@
+// Production runs as a script drives them: the real varnelpro-cli against
+// the built-in virtual board and its faults, with gpasm-built and hand-made
+// images. Each result is checked by what the virtual chip holds afterwards.
+#include "board/BoardTestSupport.h"
+#include "CliRun.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// INHX8M text from records at byte addresses; words go low byte first.
+struct THexBuilder
+{
+    std::string Text;
+    // Eight words a record at most, as the format allows.
+    THexBuilder &Words(int wordAddr, const std::vector<uint16_t> &words)
+    {
+        for (size_t first = 0; first < words.size(); first += 8) {
+            TBytes data;
+            for (size_t i = first; i < words.size() && i < first + 8; ++i) {
+                data.push_back(static_cast<uint8_t>(words[i] & 0xFF));
+                data.push_back(static_cast<uint8_t>(words[i] >> 8));
+            }
+            Text += HexRecord(2 * (wordAddr + static_cast<int>(first)), data) + "\n";
+        }
+        return *this;
+    }
+    std::string End() const { return Text + ":00000001FF\n"; }
+};
+
+class ProductionTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        std::random_device rd;
+        Dir = fs::temp_directory_path() / ("varnel-prod-" + std::to_string(rd()));
+        fs::create_directories(Dir);
+        if (std::system("command -v gpasm >/dev/null 2>&1") != 0)
+            return;
+        const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/eeprom84.asm";
+        const std::string cmd = "cd " + Quote(Dir.string()) + " && gpasm -a inhx8m -o "
+                + "eeprom84.hex " + Quote(source) + " >/dev/null";
+        Assembled = std::system(cmd.c_str()) == 0;
+    }
+    static void TearDownTestSuite()
+    {
+        std::error_code ec;
+        fs::remove_all(Dir, ec);
+    }
+    void SetUp() override
+    {
+        if (!Assembled)
+            GTEST_SKIP() << "gpasm is not installed (Debian package gputils)";
+    }
+
+    static std::string File(const std::string &name) { return (Dir / name).string(); }
+    static std::string Write(const std::string &name, const std::string &text)
+    {
+        WriteBytes(File(name), text);
+        return File(name);
+    }
+
+    static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
+    {
+        std::string command = prefix + Quote(VARNEL_CLI);
+        for (const std::string &arg : args)
+            command += " " + Quote(arg);
+        return RunCommand(command, (Dir / "stderr.txt").string());
+    }
+
+    // The virtual chip after a run, as hexinfo shows it.
+    static TRun ChipInfo(const std::string &saved, const std::string &chip)
+    {
+        return Cli({"hexinfo", saved, "--chip", chip});
+    }
+
+    static fs::path Dir;
+    static bool Assembled;
+};
+
+fs::path ProductionTest::Dir;
+bool ProductionTest::Assembled = false;
+
+TEST_F(ProductionTest, ProgramWithVerifyEndsWithTheVerifyResult)
+{
+    const struct
+    {
+        const char *Fault;
+        int Status;
+        const char *Last;
+    } cases[] = {
+        {nullptr, 0, "Data verified."},
+        {"corrupt-word=2", 4, "ROM verify error at address 0002"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Last);
+        std::vector<std::string> args = {"program", File("eeprom84.hex"), "--chip", "16F84",
+                                         "--simulate", "--verify"};
+        if (c.Fault) {
+            args.push_back("--board-fault");
+            args.push_back(c.Fault);
+        }
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, c.Status) << Show(run);
+        const size_t programmed = run.Err.find("Programming complete.");
+        ASSERT_NE(programmed, std::string::npos) << Show(run);
+        EXPECT_NE(run.Err.find(c.Last, programmed), std::string::npos) << Show(run);
+    }
+}
+
+TEST_F(ProductionTest, KeepOscCalKeepsTheChipsFactoryValue)
+{
+    const std::string chip = Write("chip3480.hex", THexBuilder().Words(0x3FF, {0x3480}).End());
+    const struct
+    {
+        const char *Name;
+        std::string File;
+    } files[] = {
+        {"blank last word", Write("noval.hex", THexBuilder().Words(0, {0x2805}).End())},
+        {"other value", Write("val34ff.hex",
+                              THexBuilder().Words(0, {0x2805}).Words(0x3FF, {0x34FF}).End())},
+    };
+    for (const auto &f : files) {
+        SCOPED_TRACE(f.Name);
+        const std::string saved = File("kept.hex");
+        const TRun run = Cli({"program", f.File, "--chip", "12C671", "--simulate", "--yes",
+                              "--keep-osccal", "--board-image", chip, "--board-save", saved});
+        EXPECT_EQ(run.Status, 0) << Show(run);
+        EXPECT_TRUE(Has(run.Err, "Keeping the chip's calibration word 3480.")) << Show(run);
+        const TRun info = ChipInfo(saved, "12C671");
+        EXPECT_EQ(FieldLine(info.Out, "OSCCAL"), "3480 (RETLW 0x80)");
+        EXPECT_TRUE(Has(info.Out, "ProgEnd:         0400")) << info.Out;
+    }
+
+    // A blank chip and a file without a value: refused after the Read,
+    // before anything is written.
+    const std::string saved = File("blank-after.hex");
+    const TRun run = Cli({"program", files[0].File, "--chip", "12C671", "--simulate", "--yes",
+                          "--keep-osccal", "--board-save", saved});
+    EXPECT_EQ(run.Status, 2) << Show(run);
+    EXPECT_TRUE(Has(run.Err, "The chip holds no calibration word (its last word reads 3FFF) "
+                             "and the HEX file lists none.")) << Show(run);
+    EXPECT_FALSE(Has(run.Err, "Blank Testing")) << Show(run);
+    const TRun info = ChipInfo(saved, "12C671");
+    EXPECT_EQ(FieldLine(info.Out, "Last word"), "none, every word is blank");
+    EXPECT_EQ(FieldLine(info.Out, "ID"), "FFFF");
+}
+
+TEST_F(ProductionTest, SerialNumbersAdvanceOnlyAfterSuccess)
+{
+    const std::string numbers = File("serial.txt");
+    fs::remove(numbers);
+    const struct
+    {
+        const char *Fault; // nullptr: a good board
+        int Status;
+        const char *ChipId;   // the ID the virtual chip holds afterwards
+        const char *FileNext; // the serial file afterwards
+    } runs[] = {
+        {nullptr, 0, "0100", "0x0101\n"},
+        {nullptr, 0, "0101", "0x0102\n"},
+        {"fail-id", 3, "FFFF", "0x0102\n"},        // the ID write failed
+        {"corrupt-word=5", 4, "0102", "0x0102\n"}, // programmed, but does not verify
+        {nullptr, 0, "0102", "0x0103\n"},
+    };
+    for (const auto &r : runs) {
+        SCOPED_TRACE(r.FileNext);
+        const std::string saved = File("serial-chip.hex");
+        std::vector<std::string> args = {"program", File("eeprom84.hex"), "--chip", "16F84",
+                                         "--simulate", "--verify", "--serial", "0x0100+1",
+                                         "--serial-file", numbers, "--board-save", saved};
+        if (r.Fault) {
+            args.push_back("--board-fault");
+            args.push_back(r.Fault);
+        }
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, r.Status) << Show(run);
+        EXPECT_EQ(FieldLine(ChipInfo(saved, "16F84").Out, "ID"), r.ChipId);
+        EXPECT_EQ(ReadBytes(numbers), r.FileNext);
+    }
+
+    // The last ID FFFF is used; the number after it is refused before
+    // the board is even started.
+    const std::string last = File("serial-last.txt");
+    const std::string saved = File("serial-last-chip.hex");
+    fs::remove(last);
+    TRun run = Cli({"program", File("eeprom84.hex"), "--chip", "16F84", "--simulate", "--serial",
+                    "0xFFFF+1", "--serial-file", last, "--board-save", saved});
+    EXPECT_EQ(run.Status, 0) << Show(run);
+    EXPECT_EQ(FieldLine(ChipInfo(saved, "16F84").Out, "ID"), "FFFF");
+    EXPECT_EQ(ReadBytes(last), "0x10000\n");
+    fs::remove(saved);
+    run = Cli({"program", File("eeprom84.hex"), "--chip", "16F84", "--simulate", "--serial",
+               "0xFFFF+1", "--serial-file", last, "--board-save", saved});
+    EXPECT_EQ(run.Status, 1) << Show(run);
+    EXPECT_TRUE(Has(run.Err, "The next serial number, 10000, does not fit the four-digit ID; "
+                             "nothing was sent.")) << Show(run);
+    EXPECT_FALSE(fs::exists(saved));
+    EXPECT_EQ(ReadBytes(last), "0x10000\n");
+}
+
+TEST_F(ProductionTest, VerifyAllListsEveryDifference)
+{
+    std::vector<uint16_t> words;
+    for (uint16_t i = 0; i < 16; ++i)
+        words.push_back(static_cast<uint16_t>(0x2000 + i));
+    // In ascending order: the reader refuses records that go back.
+    auto image = [&](const std::vector<uint16_t> &rom, uint8_t eep5, uint16_t config) {
+        std::vector<uint16_t> eep;
+        for (uint16_t i = 0; i < 8; ++i)
+            eep.push_back(i == 5 ? eep5 : static_cast<uint16_t>(0x10 + i));
+        return THexBuilder()
+                .Words(0, rom)
+                .Words(0x2000, {1, 2, 3, 4})
+                .Words(0x2007, {config})
+                .Words(0x2100, eep)
+                .End();
+    };
+    const std::string file = Write("all-file.hex", image(words, 0x15, 0x3FF1));
+    std::vector<uint16_t> changed = words;
+    changed[3] = 0x0003;
+    changed[9] = 0x3FFF;
+    changed[15] = 0x1111;
+    const std::string chip = Write("all-chip.hex", image(changed, 0x99, 0x3FF5));
+
+    TRun run = Cli({"verify", file, "--chip", "16F84", "--simulate", "--all", "--board-image",
+                    chip});
+    EXPECT_EQ(run.Status, 4) << Show(run);
+    EXPECT_EQ(run.Out, "Region  Address  Chip  File\n"
+                       "ROM     0003     0003  2003\n"
+                       "ROM     0009     3FFF  2009\n"
+                       "ROM     000F     1111  200F\n"
+                       "EEPROM  0005     0099  0015\n"
+                       "Fuse    2007     3FF5  3FF1\n");
+    EXPECT_TRUE(Has(run.Err, "5 differences between the chip and the file.")) << Show(run);
+
+    run = Cli({"verify", file, "--chip", "16F84", "--simulate", "--all", "--board-image", file});
+    EXPECT_EQ(run.Status, 0) << Show(run);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(Has(run.Err, "Data verified.")) << Show(run);
+
+    // Against a blank chip every word differs: the list is capped, the count is not.
+    const std::string zeros =
+            Write("zeros.hex", THexBuilder().Words(0, std::vector<uint16_t>(40, 0)).End());
+    run = Cli({"verify", zeros, "--chip", "16F84", "--simulate", "--all"});
+    EXPECT_EQ(run.Status, 4) << Show(run);
+    EXPECT_TRUE(Has(run.Out, "ROM     001F     3FFF  0000\n... and 8 more\n")) << run.Out;
+    EXPECT_TRUE(Has(run.Err, "40 differences between the chip and the file.")) << Show(run);
+}
+
+TEST_F(ProductionTest, LogLinesAreJsonWithTheFilesHash)
+{
+    const std::string log = File("log.jsonl");
+    fs::remove(log);
+    const std::string hex = File("eeprom84.hex");
+    const std::string missing = File("missing.hex");
+    const struct
+    {
+        std::vector<std::string> Args;
+        const char *Operation;
+        int Exit;
+        const char *Result;
+        const char *Id;
+    } runs[] = {
+        {{"program", hex, "--chip", "16F84", "--simulate", "--serial", "0x0200"}, "program", 0,
+         "Programming complete.", "0200"},
+        {{"verify", hex, "--chip", "16F84", "--simulate", "--all"}, "verify", 4,
+         "differences between the chip and the file.", "FFFF"},
+        {{"program", missing, "--chip", "16F84", "--simulate"}, "program", 2,
+         "There was a problem loading the HEX file.", nullptr},
+    };
+    for (const auto &r : runs) {
+        std::vector<std::string> args = r.Args;
+        args.push_back("--log");
+        args.push_back(log);
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, r.Exit) << Show(run);
+    }
+    const std::string sha = QCryptographicHash::hash(QByteArray::fromStdString(ReadBytes(hex)),
+                                                     QCryptographicHash::Sha256)
+                                    .toHex()
+                                    .toStdString();
+    std::istringstream lines(ReadBytes(log));
+    std::string line;
+    size_t n = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_LT(n, std::size(runs)) << line;
+        const auto &r = runs[n++];
+        SCOPED_TRACE(line);
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error)
+                                      .object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        EXPECT_EQ(o["operation"].toString().toStdString(), r.Operation);
+        EXPECT_EQ(o["chip"].toString().toStdString(), "16F84");
+        EXPECT_EQ(o["exit"].toInt(), r.Exit);
+        EXPECT_TRUE(Has(o["result"].toString().toStdString(), r.Result));
+        EXPECT_EQ(o["file"].toString().toStdString(), r.Args[1]);
+        EXPECT_EQ(o["sha256"].toString().toStdString(), r.Exit == 2 ? "" : sha);
+        if (r.Id) {
+            EXPECT_EQ(o["id"].toString().toStdString(), r.Id);
+            EXPECT_TRUE(Has(o["port"].toString().toStdString(), "/dev/"));
+        } else {
+            EXPECT_TRUE(o["id"].isNull());
+        }
+        EXPECT_EQ(o["time"].toString().size(), 20);
+    }
+    EXPECT_EQ(n, std::size(runs));
+}
+
+TEST_F(ProductionTest, ALostClosingQIsOnlyAWarning)
+{
+    const struct
+    {
+        std::vector<std::string> Args;
+        const char *Fault; // the End that goes unanswered
+        const char *Result;
+    } cases[] = {
+        {{"program", File("eeprom84.hex")}, "lose-q=1", "Programming complete."},
+        {{"read"}, "lose-q=2", "PicVarnel board found"},
+        {{"verify", File("eeprom84.hex"), "--board-image", File("eeprom84.hex")}, "lose-q=2",
+         "Data verified."},
+        {{"erase"}, "lose-q=1", "Erasing chip"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Args[0]);
+        std::vector<std::string> args = c.Args;
+        for (const char *arg : {"--chip", "16F84", "--simulate", "--board-fault"})
+            args.push_back(arg);
+        args.push_back(c.Fault);
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, 0) << Show(run);
+        EXPECT_TRUE(Has(run.Err, c.Result)) << Show(run);
+        EXPECT_TRUE(Has(run.Err, "Warning: the board did not close the operation with \"Q\"."))
+                << Show(run);
+        EXPECT_FALSE(Has(run.Err, "No response")) << Show(run);
+    }
+}
+
+TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
+{
+    fs::create_directories(Dir / "folder.hex");
+    const std::string locked = Write("locked.hex", ReadBytes(File("eeprom84.hex")));
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
+    const struct
+    {
+        const char *Name;
+        std::vector<std::string> Args;
+        const char *Prefix; // run the command through this, e.g. as another user
+        int Status;
+        std::string Message;
+    } cases[] = {
+        {"X answers Hello",
+         {"read", "--chip", "16F84", "--simulate", "--board-fault", "x-on-command=1"}, "", 3,
+         "Serial data error."},
+        {"missing file", {"program", File("none.hex"), "--chip", "16F84", "--simulate"}, "", 2,
+         "There was a problem loading the HEX file.\n" + File("none.hex")
+                 + ": No such file or directory\n"},
+        {"a folder", {"verify", File("folder.hex"), "--chip", "16F84", "--simulate"}, "", 2,
+         "There was a problem loading the HEX file.\n" + File("folder.hex")
+                 + ": Is a directory\n"},
+        {"no permission", {"program", locked, "--chip", "16F84", "--simulate"},
+         "setpriv --reuid=65534 --regid=65534 --clear-groups ", 2,
+         "There was a problem loading the HEX file.\n" + locked + ": Permission denied\n"},
+        {"repeat without a terminal",
+         {"program", File("eeprom84.hex"), "--chip", "16F84", "--simulate", "--repeat"}, "", 1,
+         "--repeat waits on the terminal between chips"},
+        {"unwritable log",
+         {"erase", "--chip", "16F84", "--simulate", "--log", File("folder.hex")}, "", 2,
+         "The log file cannot be written.\n" + File("folder.hex") + ": Is a directory"},
+    };
+    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRun run = Cli(c.Args, c.Prefix);
+        EXPECT_EQ(run.Status, c.Status) << Show(run);
+        EXPECT_TRUE(Has(run.Err, c.Message)) << Show(run);
+    }
+}
+
+// The board hangs up right after "PP": one line says so, and the status is
+// that of a board that does not answer.
+TEST_F(ProductionTest, ALostLineEndsWithOneLineAndStatus5)
+{
+    const TRun run = Cli({"erase", "--chip", "16F84", "--simulate", "--board-fault",
+                          "hangup-after=2", "-q"},
+                         "timeout -s KILL 20 ");
+    EXPECT_EQ(run.Status, 5) << Show(run);
+    EXPECT_EQ(run.Err, "The serial line was lost.\n") << Show(run);
+}
+
+// --repeat on a real terminal: Enter programs the next chip, q stops.
+TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
+{
+    const std::string numbers = File("repeat-serial.txt");
+    const std::string log = File("repeat-log.jsonl");
+    fs::remove(numbers);
+    fs::remove(log);
+    int master = -1;
+    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string hex = File("eeprom84.hex");
+        execl(VARNEL_CLI, VARNEL_CLI, "program", hex.c_str(), "--chip", "16F84", "--simulate",
+              "--verify", "--serial", "0x0A00+0x10", "--serial-file", numbers.c_str(), "--log",
+              log.c_str(), "--repeat", "-q", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const std::string prompt = "Next chip: Enter, or q to stop: ";
+    const char *answers[] = {"\n", "\n", "q\n"};
+    size_t answered = 0;
+    size_t seen = 0;
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            break;
+        }
+        if (::poll(&fd, 1, 200) <= 0)
+            continue;
+        char buffer[512];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break; // the program has ended and closed the terminal
+        output.append(buffer, static_cast<size_t>(got));
+        const size_t at = output.find(prompt, seen);
+        if (at != std::string::npos && answered < std::size(answers)) {
+            seen = at + prompt.size();
+            [[maybe_unused]] ssize_t n = ::write(master, answers[answered], 1 + (answered == 2));
+            ++answered;
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    EXPECT_EQ(answered, 3u) << output;
+    EXPECT_TRUE(Has(output, "Programmed: 3, failed: 0.")) << output;
+    EXPECT_EQ(ReadBytes(numbers), "0x0A30\n");
+    std::istringstream lines(ReadBytes(log));
+    std::string line;
+    std::vector<std::string> ids;
+    while (std::getline(lines, line))
+        ids.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line))
+                              .object()["id"]
+                              .toString()
+                              .toStdString());
+    EXPECT_EQ(ids, (std::vector<std::string>{"0A00", "0A10", "0A20"}));
+}
+
+} // namespace
