@@ -25,7 +25,7 @@ extern char **environ;
 namespace {
 
 // Alternating rounds of the floor and the real host even out a passing load.
-constexpr int TurnaroundRounds = 2;
+constexpr int TurnaroundRounds = 4;
 constexpr int UsbLatenciesMs[] = {16, 1};
 const char *const UsbRowOption = "--usb-program";
 
