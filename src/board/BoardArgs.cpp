@@ -52,6 +52,11 @@ const std::vector<TOptionRule> &OptionRules()
          [](TBoardOptions &o, long long v, const std::string &) {
              o.DelayMs = static_cast<int>(v);
          }},
+        {"--usb-latency", K::Number, 1, 255,
+         "MS    hold each reply under 62 bytes MS long, as a USB adapter's latency timer",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.UsbLatencyMs = static_cast<int>(v);
+         }},
         {"--hangup-after", K::Number, 1, LLONG_MAX, "N     close the line after sending N bytes",
          [](TBoardOptions &o, long long v, const std::string &) { o.HangupAfter = v; }},
         {"--silent-from", K::Number, 1, INT_MAX, "N     answer nothing from host message N on",

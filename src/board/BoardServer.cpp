@@ -190,6 +190,7 @@ void TBoardServer::Serve()
             continue;
         }
         if (fds[0].revents & POLLIN) {
+            NoteArrival(TClock::now());
             const ssize_t n = ::read(FMaster, buf, sizeof buf);
             if (n > 0) {
                 HandleInput(buf, static_cast<size_t>(n));
@@ -222,27 +223,58 @@ void TBoardServer::HandleInput(const uint8_t *data, size_t count)
 
 void TBoardServer::SendReply(const std::vector<uint8_t> &reply)
 {
-    if (FOptions.DelayMs > 0
-        && !SleepUntil(TClock::now() + std::chrono::milliseconds(FOptions.DelayMs)))
+    if (!SendBytes(reply) || !FOptions.TimeTurnaround)
         return;
+    std::lock_guard<std::mutex> hold(FTimesLock);
+    FReplySentAt = TClock::now();
+    FReplyAwaitsHost = true;
+}
+
+bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
+{
+    const auto pause = [this](int ms) {
+        return ms <= 0 || SleepUntil(TClock::now() + std::chrono::milliseconds(ms));
+    };
+    if (!pause(FOptions.DelayMs))
+        return false;
+    if (reply.size() < UsbPacketPayload && !pause(FOptions.UsbLatencyMs))
+        return false;
     const bool split = FOptions.SplitDelayMs > 0;
-    if (!split && !FOptions.Pace) {
-        WriteAll(reply.data(), reply.size());
-        return;
-    }
+    if (!split && !FOptions.Pace)
+        return WriteAll(reply.data(), reply.size());
     for (size_t i = 0; i < reply.size(); ++i) {
-        if (split && i > 0
-            && !SleepUntil(TClock::now() + std::chrono::milliseconds(FOptions.SplitDelayMs)))
-            return;
+        if (split && i > 0 && !pause(FOptions.SplitDelayMs))
+            return false;
         if (FOptions.Pace) {
             FNextSlot = std::max(FNextSlot, TClock::now());
             if (!SleepUntil(FNextSlot))
-                return;
+                return false;
             FNextSlot += ByteTime;
         }
         if (!WriteAll(&reply[i], 1))
-            return;
+            return false;
     }
+    return true;
+}
+
+void TBoardServer::NoteArrival(TClock::time_point at)
+{
+    if (!FOptions.TimeTurnaround)
+        return;
+    std::lock_guard<std::mutex> hold(FTimesLock);
+    if (!FReplyAwaitsHost)
+        return;
+    FTurnaroundUs.push_back(std::chrono::duration<double, std::micro>(at - FReplySentAt).count());
+    FReplyAwaitsHost = false;
+}
+
+std::vector<double> TBoardServer::TakeTurnaroundUs()
+{
+    std::lock_guard<std::mutex> hold(FTimesLock);
+    std::vector<double> taken;
+    taken.swap(FTurnaroundUs);
+    FReplyAwaitsHost = false;
+    return taken;
 }
 
 bool TBoardServer::WriteAll(const uint8_t *data, size_t count)

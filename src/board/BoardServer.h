@@ -19,11 +19,16 @@ struct TBoardOptions
     int SplitDelayMs = 0;      // > 0: every reply in single bytes, this far apart
     int DelayMs = 0;           // processing time before each reply
     long long HangupAfter = 0; // > 0: close the line after sending this many bytes
+    int UsbLatencyMs = 0;      // > 0: hold every reply shorter than a USB packet this long
+    bool TimeTurnaround = false; // note the host's turnaround (TakeTurnaroundUs)
     std::string TracePath;     // non-empty: trace of both directions to this file
     std::string ImagePath;     // non-empty: INHX8M file loaded into the chip
 };
 
 inline constexpr int WireBytesPerSecond = 1920; // 19200 baud, 10 bits a byte
+// A USB serial adapter sends a full packet's payload at once; anything shorter
+// waits in the adapter until its latency timer runs out.
+inline constexpr size_t UsbPacketPayload = 62;
 
 // Serves a TVirtualBoard on the master end of a pseudo-terminal from a
 // background thread; the host opens DevicePath() as its serial port and may
@@ -48,6 +53,11 @@ public:
     const std::string &LastError() const { return FError; }
     long long BytesSent() const { return FSent; }
 
+    // The host's turnaround as the board sees it: from writing the last byte of
+    // a reply to the arrival of the host's next byte, in microseconds, one
+    // value per answered reply (with TimeTurnaround). Clears the record.
+    std::vector<double> TakeTurnaroundUs();
+
     TBoardChip ChipSnapshot() const;
     void SetChip(const TBoardChip &chip);
 
@@ -57,6 +67,8 @@ private:
     void Serve();
     void HandleInput(const uint8_t *data, size_t count);
     void SendReply(const std::vector<uint8_t> &reply);
+    // Delays, holds and paces the reply as the options say; false when cut short.
+    bool SendBytes(const std::vector<uint8_t> &reply);
     bool WriteAll(const uint8_t *data, size_t count);
     // Sleeps until t unless Stop() comes first; false when stopping.
     bool SleepUntil(TClock::time_point t);
@@ -64,6 +76,7 @@ private:
     void CloseLine();
     double Now() const;
     void Fail(const std::string &what);
+    void NoteArrival(TClock::time_point at);
 
     TBoardOptions FOptions;
     mutable std::mutex FBoardLock;
@@ -82,6 +95,10 @@ private:
     std::atomic<long long> FSent{0};
     TClock::time_point FEpoch;
     TClock::time_point FNextSlot;
+    std::mutex FTimesLock;
+    std::vector<double> FTurnaroundUs;
+    TClock::time_point FReplySentAt;
+    bool FReplyAwaitsHost = false;
 };
 
 // The board behind the main program's --simulate: a started server, or null

@@ -18,7 +18,8 @@ enum : unsigned {
     cbErase = 32,
     cbBoard = cbRead | cbProgram | cbVerify | cbErase,
     cbImage = cbHexInfo | cbProgram | cbVerify, // commands that load a HEX file
-    cbAll = 63
+    cbAll = 63,
+    cbPorts = 64 // takes no option
 };
 
 struct TCommandRow
@@ -36,6 +37,7 @@ const TCommandRow Commands[] = {
     {"program", TCliCommand::Program, cbProgram, "program FILE --chip NAME"},
     {"verify", TCliCommand::Verify, cbVerify, "verify FILE --chip NAME"},
     {"erase", TCliCommand::Erase, cbErase, "erase --chip NAME"},
+    {"ports", TCliCommand::Ports, cbPorts, "ports   (the serial devices present)"},
 };
 
 using TApply = std::function<std::string(TCliArgs &, const std::string &)>;
@@ -191,7 +193,7 @@ std::string CheckCombination(const TCliArgs &a, unsigned bit)
     const bool needsFile = (bit & cbImage) != 0;
     if (needsFile && a.File.empty())
         return "This command needs a HEX file.";
-    if ((bit & cbChips) == 0 && a.Chip.empty())
+    if ((bit & (cbChips | cbPorts)) == 0 && a.Chip.empty())
         return "Name the chip with --chip NAME.";
     const int lines = (a.Port != 0) + !a.Device.empty() + a.Simulate;
     if (lines > 1)

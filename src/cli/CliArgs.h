@@ -14,7 +14,7 @@ enum TExitCode {
     ecNoResponse = 5      // the board did not answer
 };
 
-enum class TCliCommand { None, Chips, HexInfo, Read, Program, Verify, Erase };
+enum class TCliCommand { None, Chips, HexInfo, Read, Program, Verify, Erase, Ports };
 
 struct TCliArgs
 {

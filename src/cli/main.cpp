@@ -2,6 +2,7 @@
 #include "chips/FusePanel.h"
 #include "cli/CliArgs.h"
 #include "cli/CliImage.h"
+#include "cli/CliPorts.h"
 #include "cli/CliReport.h"
 #include "cli/CliSession.h"
 #include "cli/CliTerminal.h"
@@ -44,6 +45,10 @@ int main(int argc, char **argv)
     switch (args.Command) {
     case TCliCommand::Chips:
         for (const std::string &line : ChipTableLines())
+            std::printf("%s\n", line.c_str());
+        return ecSuccess;
+    case TCliCommand::Ports:
+        for (const std::string &line : SerialPortLines(FindSerialPorts()))
             std::printf("%s\n", line.c_str());
         return ecSuccess;
     case TCliCommand::HexInfo:

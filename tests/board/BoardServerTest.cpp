@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -139,6 +140,62 @@ TEST(BoardServer, DelayComesBeforeEachReply)
     EXPECT_GE(SecondsSince(t0), 0.2);
 }
 
+// An adapter's latency timer holds a short reply; a full packet goes at once.
+TEST(BoardServer, UsbLatencyHoldsOnlyShortReplies)
+{
+    TBoardOptions options;
+    options.UsbLatencyMs = 250;
+    TBoardServer server(options);
+    THostEnd host(server.Start());
+    auto t0 = TClock::now();
+    host.Send({0x01});
+    EXPECT_EQ(host.Read(2), Text("PP"));
+    EXPECT_GE(SecondsSince(t0), 0.24);
+
+    // 61 bytes are one short of a packet, 62 fill one.
+    for (const auto &[eepSize, held] : {std::pair{0x1E0, true}, std::pair{0x1E8, false}}) {
+        const size_t length = eepSize / 8 + 1;
+        t0 = TClock::now();
+        host.Send({0x0C, 0x32, static_cast<uint8_t>(eepSize >> 8),
+                   static_cast<uint8_t>(eepSize & 0xFF)});
+        const TBytes got = host.Read(length);
+        const double seconds = SecondsSince(t0);
+        ASSERT_EQ(got.size(), length);
+        EXPECT_EQ(got.back(), 'Y');
+        if (held)
+            EXPECT_GE(seconds, 0.24) << length;
+        else
+            EXPECT_LT(seconds, 0.2) << length;
+    }
+}
+
+// From the last byte of a reply to the host's next byte, once per reply; bytes
+// the host sends unasked start no turnaround.
+TEST(BoardServer, NotesTheHostsTurnaround)
+{
+    for (const bool timed : {true, false}) {
+        TBoardOptions options;
+        options.TimeTurnaround = timed;
+        TBoardServer server(options);
+        THostEnd host(server.Start());
+        host.Send({0x01});
+        EXPECT_EQ(host.Read(2), Text("PP"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        host.Send({'Y'});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        host.Send({0x0E});
+        EXPECT_EQ(host.Read(1), Text("Q"));
+        const std::vector<double> turns = server.TakeTurnaroundUs();
+        if (!timed) {
+            EXPECT_TRUE(turns.empty());
+            continue;
+        }
+        ASSERT_EQ(turns.size(), 1u);
+        EXPECT_GE(turns[0], 30000.0);
+        EXPECT_TRUE(server.TakeTurnaroundUs().empty());
+    }
+}
+
 TEST(BoardServer, HangsUpAfterTheGivenBytes)
 {
     TBoardOptions options;
@@ -227,6 +284,7 @@ TEST(BoardArgs, OptionsMapToSwitches)
     const TCase cases[] = {
         {{"--pace"}, [](const TBoardOptions &o) { return o.Pace; }},
         {{"--delay", "0x10"}, [](const TBoardOptions &o) { return o.DelayMs == 16; }},
+        {{"--usb-latency", "16"}, [](const TBoardOptions &o) { return o.UsbLatencyMs == 16; }},
         {{"--x-on-command", "0x05"},
          [](const TBoardOptions &o) { return o.Faults.XOnCommand == 5; }},
         {{"--wrong-at", "3", "--wrong-byte", "?"},
@@ -250,7 +308,8 @@ TEST(BoardArgs, OptionsMapToSwitches)
     EXPECT_TRUE(ParseBoardArgs({"--help"}).Help);
     for (const std::vector<std::string> &bad :
          {std::vector<std::string>{"--bogus"}, {"--delay"}, {"--delay", "x"},
-          {"--fail-word", "8192"}, {"--split-delay", "0"}, {"--x-at", "-1"}, {"--trace", ""}})
+          {"--fail-word", "8192"}, {"--split-delay", "0"},
+          {"--usb-latency", "0"}, {"--usb-latency", "256"}, {"--x-at", "-1"}, {"--trace", ""}})
         EXPECT_NE(ParseBoardArgs(bad).Error, "") << bad[0];
 }
 

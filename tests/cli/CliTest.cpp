@@ -284,6 +284,30 @@ TEST(CliChips, ListsTheCatalogue)
     EXPECT_TRUE(has("16F877     8192     256    40  no"));
 }
 
+// The real machine, with adapters or without: either way the list ends well.
+TEST(CliPorts, ListsThisMachine)
+{
+    TTempDir dir;
+    const TRun run = RunCommand(Quote(VARNEL_CLI) + " ports", dir.Path / "stderr.txt");
+    ASSERT_EQ(run.Status, 0) << Show(run);
+    EXPECT_EQ(run.Err, "");
+    std::istringstream lines(run.Out);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        const bool none = line == "No serial ports found.";
+        EXPECT_TRUE(none ? count == 1 && run.Out == line + "\n"
+                         : line.compare(line.find_first_not_of(' '), 5, "/dev/") == 0)
+                << line;
+    }
+    EXPECT_GE(count, 1);
+    const TRun chip = RunCommand(Quote(VARNEL_CLI) + " ports --chip 16F84",
+                                 dir.Path / "stderr.txt");
+    EXPECT_EQ(chip.Status, 1) << Show(chip);
+    EXPECT_NE(chip.Err.find("--chip does not apply to ports."), std::string::npos);
+}
+
 // --fuse runs the fuse panel's rule for its control: exactly its bits change.
 TEST_F(CliTest, FuseOverridesChangeTheirRuleBits)
 {

@@ -1,14 +1,33 @@
-// Reads and programs a full 16F877 through the serial component against the
-// virtual board, unpaced and at the wire rate, and prints how close the link
-// comes to the time the bytes need on a 19200-baud line.
+// Programs and reads a full 16F877 through the serial component against the
+// virtual board and prints three tables: the host's turnaround as the board
+// sees it, beside a minimal host in plain C on the same board (the floor of
+// this machine); how close the link comes to the wire time at 19200 baud; and
+// the program time behind a USB adapter's latency timer.
 #include "LinkSession.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef VARNEL_FLOOR_HOST
+#error "VARNEL_FLOOR_HOST must name the bench_floor_host executable"
+#endif
+
+extern char **environ;
 
 namespace {
+
+// Alternating rounds of the floor and the real host even out a passing load.
+constexpr int TurnaroundRounds = 4;
+constexpr int UsbLatenciesMs[] = {16, 1};
+const char *const UsbRowOption = "--usb-program";
 
 double Percentile(std::vector<double> values, double p)
 {
@@ -28,6 +47,27 @@ struct TFigures
     bool Ok;
 };
 
+// A session with a full 16F877 image ready to program.
+std::unique_ptr<TLinkSession> Session(const TBoardOptions &options)
+{
+    auto s = std::make_unique<TLinkSession>(options);
+    if (!s->Up()) {
+        std::fprintf(stderr, "virtual board: %s\n", s->Server.LastError().c_str());
+        return nullptr;
+    }
+    s->Line.PaceHost = options.Pace;
+    s->Ui.Sleep = true;
+    s->Chip(F877);
+    s->Ws.RomData.clear();
+    for (int i = 0; i < F877.RomSize; ++i)
+        s->Ws.RomData.push_back(std::to_string((i * 131 + 7) & 0x3FFF));
+    for (int i = 0; i < F877.EepSize; ++i)
+        s->Ws.EepData.push_back(std::to_string(i & 0xFF));
+    s->Ws.FuseWord = 0x3F72;
+    s->Panel.Id = "1234";
+    return s;
+}
+
 TFigures Measure(TLinkSession &s, const char *mode, const char *operation,
                  void (TBoardLink::*button)())
 {
@@ -46,7 +86,7 @@ TFigures Measure(TLinkSession &s, const char *mode, const char *operation,
             ok && boxes.empty()};
 }
 
-void Print(const TFigures &f)
+void PrintWireRow(const TFigures &f)
 {
     const long long bytes = f.HostBytes + f.BoardBytes;
     const double bound = static_cast<double>(bytes) / WireBytesPerSecond + f.PausedMs / 1000.0;
@@ -57,16 +97,74 @@ void Print(const TFigures &f)
                 f.Ok ? "" : "  FAILED");
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Starts a program with its standard output on outFd (-1: this one's).
+pid_t Spawn(const std::vector<std::string> &args, int outFd)
 {
-    QCoreApplication app(argc, argv);
-    std::printf("Full 16F877 (8192 words, 256 EEPROM bytes) against the virtual board.\n"
-                "bound = bytes x 10 / 19200 + fixed pauses; paced: the board's replies and\n"
-                "the host's writes each take their wire time. Times in s, turnaround\n"
-                "(last reply byte read -> next write) and round trip (write -> next write)\n"
-                "in microseconds, median and 99th percentile.\n\n");
+    std::vector<char *> argv;
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool Succeeded(pid_t pid)
+{
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)
+           && WEXITSTATUS(status) == 0;
+}
+
+void Append(std::vector<double> &to, const std::vector<double> &values)
+{
+    to.insert(to.end(), values.begin(), values.end());
+}
+
+void PrintTurnRow(const char *host, const std::vector<double> &us)
+{
+    std::printf("%-22s %8zu %10.1f %10.1f\n", host, us.size(), Percentile(us, 0.5),
+                Percentile(us, 0.99));
+}
+
+// The floor host and the real one take turns on one board, each programming
+// the whole chip; the board notes every turnaround.
+bool CompareTurnaround()
+{
+    TBoardOptions options;
+    options.TimeTurnaround = true;
+    const auto s = Session(options);
+    if (!s)
+        return false;
+    std::vector<double> floor, host;
+    bool ok = true;
+    for (int round = 0; round < TurnaroundRounds && ok; ++round) {
+        s->Serial.SetActive(false);
+        s->Server.TakeTurnaroundUs();
+        ok = Succeeded(Spawn({VARNEL_FLOOR_HOST, s->Path}, -1));
+        Append(floor, s->Server.TakeTurnaroundUs());
+        s->Serial.SetActive(true);
+        ok = ok && Measure(*s, "", "program", &TBoardLink::ProgButtClick).Ok;
+        Append(host, s->Server.TakeTurnaroundUs());
+    }
+    std::printf("%-22s %8s %10s %10s\n", "host", "replies", "median", "p99");
+    PrintTurnRow("minimal C host (floor)", floor);
+    PrintTurnRow("varnelpro link", host);
+    const double floor50 = Percentile(floor, 0.5), floor99 = Percentile(floor, 0.99);
+    std::printf("%-22s %8s %9.2fx %9.2fx%s\n\n", "ratio", "",
+                floor50 > 0 ? Percentile(host, 0.5) / floor50 : 0.0,
+                floor99 > 0 ? Percentile(host, 0.99) / floor99 : 0.0, ok ? "" : "  FAILED");
+    return ok;
+}
+
+bool WireTable()
+{
     std::printf("%-8s %-8s %7s %7s %8s %8s %9s %6s %8s %8s %9s %9s\n", "mode", "op",
                 "host B", "board B", "wire B", "bound", "measured", "ratio", "turn50",
                 "turn99", "trip50", "trip99");
@@ -74,27 +172,103 @@ int main(int argc, char **argv)
     for (const bool paced : {false, true}) {
         TBoardOptions options;
         options.Pace = paced;
-        TLinkSession s(options);
-        if (!s.Up()) {
-            std::fprintf(stderr, "virtual board: %s\n", s.Server.LastError().c_str());
-            return 1;
-        }
-        s.Line.PaceHost = paced;
-        s.Ui.Sleep = true;
-        s.Chip(F877);
-        s.Ws.RomData.clear();
-        for (int i = 0; i < F877.RomSize; ++i)
-            s.Ws.RomData.push_back(std::to_string((i * 131 + 7) & 0x3FFF));
-        for (int i = 0; i < F877.EepSize; ++i)
-            s.Ws.EepData.push_back(std::to_string(i & 0xFF));
-        s.Ws.FuseWord = 0x3F72;
-        s.Panel.Id = "1234";
+        const auto s = Session(options);
+        if (!s)
+            return false;
         const char *mode = paced ? "paced" : "unpaced";
-        const TFigures program = Measure(s, mode, "program", &TBoardLink::ProgButtClick);
-        Print(program);
-        const TFigures read = Measure(s, mode, "read", &TBoardLink::ReadButtClick);
-        Print(read);
+        const TFigures program = Measure(*s, mode, "program", &TBoardLink::ProgButtClick);
+        PrintWireRow(program);
+        const TFigures read = Measure(*s, mode, "read", &TBoardLink::ReadButtClick);
+        PrintWireRow(read);
         allOk = allOk && program.Ok && read.Ok;
     }
-    return allOk ? 0 : 1;
+    std::printf("\n");
+    return allOk;
+}
+
+// One row of the latency table: a paced full program behind the given hold.
+int UsbRow(int latencyMs)
+{
+    TBoardOptions options;
+    options.Pace = true;
+    options.UsbLatencyMs = latencyMs;
+    const auto s = Session(options);
+    if (!s)
+        return 1;
+    const TFigures f = Measure(*s, "paced", "program", &TBoardLink::ProgButtClick);
+    std::printf("%10d %9.1f %10.0f %10.0f%s\n", latencyMs, f.Seconds,
+                Percentile(f.RoundTrip, 0.5), Percentile(f.RoundTrip, 0.99),
+                f.Ok ? "" : "  FAILED");
+    return f.Ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], UsbRowOption) == 0)
+        return UsbRow(std::atoi(argv[2]));
+    // Sections to run; none named: all three.
+    std::vector<std::string> sections(argv + 1, argv + argc);
+    for (const std::string &name : sections) {
+        if (name != "turnaround" && name != "wire" && name != "usb") {
+            std::fprintf(stderr, "usage: bench_link [turnaround] [wire] [usb]\n");
+            return 2;
+        }
+    }
+    const auto wanted = [&](const char *name) {
+        return sections.empty()
+               || std::find(sections.begin(), sections.end(), name) != sections.end();
+    };
+
+    std::printf("Full 16F877 (8192 words, 256 EEPROM bytes) against the virtual board.\n\n");
+    bool ok = true;
+    if (wanted("turnaround")) {
+        std::printf("Host turnaround seen at the board: from writing the last byte of a reply\n"
+                    "to the arrival of the host's next byte, unpaced, in microseconds, over\n"
+                    "%d full programs each.\n\n",
+                    TurnaroundRounds);
+        std::fflush(stdout);
+        ok = CompareTurnaround();
+    }
+
+    // The latency runs wait most of the time, so they run beside the rest, each
+    // in a process of its own; their rows come last.
+    std::vector<std::pair<pid_t, int>> usbRuns;
+    for (const int ms : UsbLatenciesMs) {
+        int out[2];
+        if (!wanted("usb") || ::pipe(out) != 0)
+            break;
+        const pid_t pid =
+                Spawn({"/proc/self/exe", UsbRowOption, std::to_string(ms)}, out[1]);
+        ::close(out[1]);
+        usbRuns.emplace_back(pid, out[0]);
+    }
+
+    if (wanted("wire")) {
+        std::printf("Wire: bound = bytes x 10 / 19200 + fixed pauses; paced: the board's\n"
+                    "replies and the host's writes each take their wire time. Times in s,\n"
+                    "turnaround (last reply byte read -> next write) and round trip (write ->\n"
+                    "next write) in microseconds, median and 99th percentile.\n\n");
+        std::fflush(stdout);
+        ok = WireTable() && ok;
+    }
+
+    if (wanted("usb")) {
+        std::printf("Behind a USB adapter (--usb-latency MS, paced): full program time in s,\n"
+                    "round trip (write -> next write) in microseconds.\n\n"
+                    "%10s %9s %10s %10s\n",
+                    "latency ms", "program", "trip50", "trip99");
+        std::fflush(stdout);
+    }
+    for (const auto &[pid, fd] : usbRuns) {
+        char buffer[256];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            std::fwrite(buffer, 1, static_cast<size_t>(n), stdout);
+        ::close(fd);
+        ok = Succeeded(pid) && ok;
+    }
+    return ok ? 0 : 1;
 }
