@@ -23,6 +23,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -410,11 +411,49 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
 // that of a board that does not answer.
 TEST_F(ProductionTest, ALostLineEndsWithOneLineAndStatus5)
 {
-    const TRun run = Cli({"erase", "--chip", "16F84", "--simulate", "--board-fault",
-                          "hangup-after=2", "-q"},
-                         "timeout -s KILL 20 ");
-    EXPECT_EQ(run.Status, 5) << Show(run);
-    EXPECT_EQ(run.Err, "The serial line was lost.\n") << Show(run);
+    // The board's end closes before and during each phase; the board bytes
+    // count "PP". The line's loss must end the command soon and quietly.
+    std::vector<uint16_t> words(512);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<uint16_t>(i);
+    const std::string image = Write("lost-line.hex", THexBuilder().Words(0, words).End());
+    const struct
+    {
+        const char *What;
+        std::vector<std::string> Args;
+        int HangupAfter;
+    } cases[] = {
+        {"before the erase", {"erase", "--chip", "16F84"}, 2},
+        {"read", {"read", "--chip", "16F84"}, 2 + 2 + 16 * 20},
+        {"program words", {"program", image, "--chip", "16F84"}, 2 + 11 + 300},
+        {"bulk erase", {"erase", "--chip", "16F84"}, 2 + 1 + 3},
+        {"blank test", {"erase", "--chip", "12C671"}, 2 + 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        std::vector<std::string> args = c.Args;
+        for (const std::string &more : {std::string("--simulate"), std::string("--board-fault"),
+                                        "hangup-after=" + std::to_string(c.HangupAfter),
+                                        std::string("-q")})
+            args.push_back(more);
+        rusage before{};
+        getrusage(RUSAGE_CHILDREN, &before);
+        const auto start = std::chrono::steady_clock::now();
+        const TRun run = Cli(args, "timeout -s KILL 20 ");
+        const double wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        rusage after{};
+        getrusage(RUSAGE_CHILDREN, &after);
+        const auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+        const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime)
+                + seconds(after.ru_stime) - seconds(before.ru_stime);
+        EXPECT_EQ(run.Status, 5) << Show(run);
+        EXPECT_EQ(run.Err, "The serial line was lost.\n") << Show(run);
+        // Up to a second for the board to let go, then the 4 s of the link.
+        EXPECT_LT(wall, 6.0);
+        // Waiting on a dead line must not spin.
+        EXPECT_LT(cpu, 0.5 * wall) << cpu << " s of CPU in " << wall << " s";
+    }
 }
 
 // --repeat on a real terminal: Enter programs the next chip, q stops.
