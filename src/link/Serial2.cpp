@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -127,12 +129,14 @@ struct TSerialRelay
     uint64_t Ticket = 0;  // the hand-over in flight
     TState State = Idle;
     int GuiDepth = 0;     // owner's thread only: hand-overs being served
+    std::atomic<int> OwnerCpu{-1}; // where the owner's thread last served one
 };
 
 // What the event thread knows of the port it watches.
 struct TSerial::TLineWatch
 {
     uint32_t Generation = 0;
+    int Cpu = -1;             // the processor this thread waits on
     bool HupSeen = false;     // hung up with bytes still waiting
     uint32_t ReadsAtHup = 0;  // FReadCount when they were last handed over
     bool ModemLines = false;  // TIOCMGET works (not on a pseudo-terminal)
@@ -467,8 +471,10 @@ void TSerial::WriteBytes(const char *data, size_t length, long long timeoutMs)
             return;
         }
     }
-    if (length > 0 && !FTxPending.exchange(true))
-        Wake();  // the thread now watches for the queue running empty
+    // Only a handler that wants to know has the thread watch for the queue
+    // running empty: the watch costs a hand-over per write.
+    if (length > 0 && OnTxEmpty && !FTxPending.exchange(true))
+        Wake();
 }
 
 int TSerial::ReadChar(uint8_t &ch)
@@ -616,6 +622,7 @@ void TSerial::EventCycle(TLineWatch &watch)
     if (watch.Generation != generation)
         StartWatch(watch, fd, generation);
 
+    FollowOwner(watch);
     const uint32_t mask = FEventMask;
     const bool watchRx = (mask & EvRxChar) != 0;
     pollfd fds[2] = {{FWakeFd, POLLIN, 0}, {watchRx ? fd : -1, POLLIN, 0}};
@@ -661,9 +668,26 @@ void TSerial::EventCycle(TLineWatch &watch)
         RaiseEvents(events, watch, fd, generation);
 }
 
+void TSerial::FollowOwner(TLineWatch &watch)
+{
+    // Every event ends in the owner's thread, so this thread is of use only
+    // where that one can run. Waking a thread on another processor costs
+    // more than the rest of a round trip: wait on the owner's processor.
+    const int cpu = FRelay->OwnerCpu;
+    if (cpu < 0 || cpu == watch.Cpu || cpu >= CPU_SETSIZE)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    watch.Cpu = cpu;
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 void TSerial::StartWatch(TLineWatch &watch, int fd, uint32_t generation)
 {
+    const int cpu = watch.Cpu;
     watch = TLineWatch();
+    watch.Cpu = cpu;
     watch.Generation = generation;
     int bits = 0;
     watch.ModemLines = ::ioctl(fd, TIOCMGET, &bits) == 0;
@@ -758,6 +782,7 @@ bool TSerial::HandOver(std::function<void()> call)
                     return;  // given up by the thread
                 relay->State = TSerialRelay::Running;
             }
+            relay->OwnerCpu = sched_getcpu();
             ++relay->GuiDepth;
             call();
             --relay->GuiDepth;

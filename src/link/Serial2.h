@@ -167,6 +167,7 @@ private:
     void EventLoop();
     void EventCycle(TLineWatch &watch);
     void StartWatch(TLineWatch &watch, int fd, uint32_t generation);
+    void FollowOwner(TLineWatch &watch);
     uint32_t LineChanges(TLineWatch &watch, int fd);
     void RaiseEvents(uint32_t events, const TLineWatch &watch, int fd, uint32_t generation);
     void ReadMessages(const TRxPlan &plan, int fd, uint32_t generation);
