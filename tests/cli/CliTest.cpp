@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -247,6 +248,31 @@ TEST_F(CliTest, EachFailureHasItsExitCodeAndMessage)
         EXPECT_EQ(run.Status, c.Status) << Show(run);
         EXPECT_NE(run.Err.find(c.Message), std::string::npos) << Show(run);
     }
+}
+
+// A file or a FIFO given as the device is no port: nothing is written to it.
+TEST_F(CliTest, DeviceThatIsNoTerminalIsRefusedUntouched)
+{
+    const std::string file = Scratch("not-a-port.hex");
+    const std::string fifo = Scratch("not-a-port.fifo");
+    WriteBytes(file, ":00000001FF\n");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for reading so that a write would land in the pipe.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const std::string &device : {file, fifo}) {
+        SCOPED_TRACE(device);
+        const TRun run = Cli({"erase", "--chip", "16F84", "--device", device});
+        EXPECT_EQ(run.Status, 3) << Show(run);
+        EXPECT_NE(run.Err.find("There appears to be a problem accessing the COM Port"),
+                  std::string::npos)
+            << Show(run);
+    }
+    EXPECT_EQ(ReadBytes(file), ":00000001FF\n");
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
 }
 
 // A line that nobody answers: a pseudo-terminal whose master stays unread.

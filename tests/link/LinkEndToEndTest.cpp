@@ -1,6 +1,7 @@
 // Whole operations through the serial component and a pseudo-terminal
 // against the virtual board, checked on the board's own trace.
 #include "LinkSession.h"
+#include "serial/SerialFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -270,6 +271,50 @@ TEST(LinkWireSpeed, FailedWordReportsTheAddressThatArrived)
             EXPECT_EQ(s.Server.HungUp(), cut);
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// The board restarts and announces itself while the host's "Serial data
+// error." box is open after a full buffer: its "PP" must still be answered.
+TEST(LinkWireSpeed, AnnouncementDuringAFullBufferErrorBoxIsAnswered)
+{
+    TPty pty;
+    ASSERT_FALSE(pty.Path.empty());
+    TLog log;
+    TWorkState ws;
+    TRecPanel panel(log);
+    TRecUi ui(log);
+    TSerial serial;
+    TBoardLink link(ws, panel, ui, serial);
+    serial.SetBaudrate(19200);
+    serial.SetDataBits(d8bit);
+    serial.SetCheckParity(false);
+    serial.NotifyErrors = neNone;
+    serial.SetDevicePath(pty.Path);
+    serial.OnRxData = [&link](QObject *) { link.Serial1RxData(); };
+    serial.SetActive(true);
+    ASSERT_TRUE(serial.Active());
+    ui.WhileBoxOpen = [&] {
+        pty.Send("PP");
+        QThread::msleep(100); // the box stays open; the bytes wait in the driver
+    };
+    ws.RomSize = F84.RomSize;
+    ws.EepSize = F84.EepSize;
+    ws.EraseRun = true; // erasing: "W"s and a "Y" expected, a stray "Z" is an error
+    ws.OpStep = 1;
+    pty.Send("Z" + std::string(18, 'W')); // one write: the 19 bytes arrive together
+    std::string host;
+    ASSERT_TRUE(TLinkSession::RunUntil(
+            [&] {
+                host += pty.Receive(1, 1);
+                return host.size() >= 2;
+            },
+            5000));
+    EXPECT_EQ(Only(log, {"box:"}), TLog{"box:error:Serial data error."});
+    EXPECT_EQ(host, "\x0DY");
 }
 
 } // namespace
