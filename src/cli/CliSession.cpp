@@ -56,11 +56,6 @@ std::string FileSha256(const std::string &path)
 }
 
 // The errors of a line whose device went away under it.
-bool HangupError(int code)
-{
-    return code == EIO || code == ENXIO || code == ENODEV;
-}
-
 TImageValues ImageOf(const TWorkState &ws)
 {
     return {ws.RomData, ws.EepData, ws.IdValue, ws.FuseWord};
@@ -86,6 +81,11 @@ int TCliLine::ReadChar(uint8_t &ch)
             QSeen = true;
     }
     return got;
+}
+
+bool TCliLine::LineLost() const
+{
+    return Serial && Serial->LineLost();
 }
 
 TCliSession::TCliSession(const TCliArgs &args, TTerminal &terminal)
@@ -424,6 +424,9 @@ int TCliSession::RunOperation(TCliOp op)
     silence.start();
     RunUntil([this] { return OperationFinished() || LineLost(); }, 0);
     silence.stop();
+    // A result already shown stands when only the closing "Q" is lost with
+    // the line: the chip was done.
+    const bool finished = OperationFinished();
 
     const bool readComplete = op == TCliOp::Read && Ws.NewDataListed;
     // The window awaits the closing "Q" with the watchdog still running; here
@@ -437,12 +440,14 @@ int TCliSession::RunOperation(TCliOp op)
     Terminal.EndProgress();
     LogId = Ws.IdValue;
     LogConfig = Ws.FuseWord;
-    if (LineLost()) {
+    if (LineLost() && !finished) {
         if (!Ui.LineLostShown)
             Terminal.Message(LineLostMessage);
         Ui.LineLostShown = true;
         return ecNoResponse;
     }
+    if (LineLost() && !Line.QSeen)
+        Terminal.Warning("the serial line was lost before the board closed the operation.");
     const std::vector<TShownBox> boxes(Ui.Shown.begin() + static_cast<long>(firstBox),
                                        Ui.Shown.end());
     return OperationExitCode(op, blankTest, boxes, readComplete);
@@ -488,7 +493,8 @@ bool TCliSession::OperationFinished() const
 
 bool TCliSession::LineLost() const
 {
-    return LineOpen && (!Serial->Active() || HangupError(Serial->ErrorCode()));
+    // The serial component closes a port whose line hung up or went away.
+    return LineOpen && Serial->LineLost();
 }
 
 int TCliSession::WriteLog(int code)

@@ -31,6 +31,7 @@ public:
     void WriteChar(uint8_t ch) override;
     void WriteString(const std::string &text) override;
     int ReadChar(uint8_t &ch) override;
+    bool LineLost() const override;
 };
 
 // One board command of the command line, started like the window: open the

@@ -456,6 +456,18 @@ TEST_F(ProductionTest, ALostLineEndsWithOneLineAndStatus5)
     }
 }
 
+TEST_F(ProductionTest, ALineLostAfterTheResultKeepsTheResult)
+{
+    // "PP", "P", eight "W"s and the erase's "Y": the line goes before the "Q".
+    const TRun run = Cli({"erase", "--chip", "16F84", "--simulate", "--board-fault",
+                          "hangup-after=12", "-q"},
+                         "timeout -s KILL 20 ");
+    EXPECT_EQ(run.Status, 0) << Show(run);
+    EXPECT_TRUE(Has(run.Err, "Warning: the serial line was lost before the board closed"))
+        << Show(run);
+    EXPECT_FALSE(Has(run.Err, "The serial line was lost.")) << Show(run);
+}
+
 // --repeat on a real terminal: Enter programs the next chip, q stops.
 TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
 {
