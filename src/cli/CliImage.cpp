@@ -14,21 +14,33 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Why the system cannot read path, "" when it can.
+// Why the system cannot read path, "" when it can. Opened without blocking:
+// a FIFO would hold the open until someone writes to it.
 std::string ReadProblem(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::strerror(errno);
-    char byte = 0;
-    const bool readable = ::read(fd, &byte, 1) >= 0;
-    const int readErrno = errno;
+    struct stat info {};
+    std::string problem;
+    if (::fstat(fd, &info) != 0) {
+        problem = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        problem = std::strerror(EISDIR);
+    } else if (!S_ISREG(info.st_mode)) {
+        problem = "not a regular file";
+    } else {
+        char byte = 0;
+        if (::read(fd, &byte, 1) < 0)
+            problem = std::strerror(errno);
+    }
     ::close(fd);
-    return readable ? std::string() : std::strerror(readErrno);
+    return problem;
 }
 
 } // namespace

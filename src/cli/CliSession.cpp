@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cerrno>
@@ -43,9 +44,12 @@ std::string Hex4(uint32_t value)
     return text;
 }
 
-// Lowercase hex digest of the file, "" when it cannot be read.
+// Lowercase hex digest of the file, "" when it cannot be read. Only a
+// regular file is hashed: opening a FIFO would wait for a writer.
 std::string FileSha256(const std::string &path)
 {
+    if (!QFileInfo(QString::fromStdString(path)).isFile())
+        return {};
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -55,7 +59,6 @@ std::string FileSha256(const std::string &path)
     return hash.result().toHex().toStdString();
 }
 
-// The errors of a line whose device went away under it.
 TImageValues ImageOf(const TWorkState &ws)
 {
     return {ws.RomData, ws.EepData, ws.IdValue, ws.FuseWord};

@@ -81,9 +81,9 @@ protected:
     static std::string Hex(const std::string &name) { return Dir->File(name + ".hex"); }
     static std::string Scratch(const std::string &name) { return Dir->File(name); }
 
-    static TRun Cli(const std::vector<std::string> &args)
+    static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
-        std::string command = Quote(VARNEL_CLI);
+        std::string command = prefix + Quote(VARNEL_CLI);
         for (const std::string &arg : args)
             command += " " + Quote(arg);
         return RunCommand(command, (Dir->Path / "stderr.txt").string());
@@ -273,6 +273,27 @@ TEST_F(CliTest, DeviceThatIsNoTerminalIsRefusedUntouched)
     char byte = 0;
     EXPECT_LE(::read(reader, &byte, 1), 0);
     ::close(reader);
+}
+
+// A FIFO picked as the HEX file would wait for a writer forever.
+TEST_F(CliTest, HexFileThatIsAFifoIsRefusedAtOnce)
+{
+    const std::string fifo = Scratch("image.fifo");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"hexinfo", fifo, "--chip", "16F84"},
+        {"verify", fifo, "--chip", "16F84", "--simulate", "--log", Scratch("fifo-log.jsonl")},
+    };
+    for (const auto &args : commands) {
+        SCOPED_TRACE(args[0]);
+        const TRun run = Cli(args, "timeout -s KILL 10 ");
+        EXPECT_EQ(run.Status, 2) << Show(run);
+        EXPECT_NE(run.Err.find("There was a problem loading the HEX file.\n" + fifo
+                               + ": not a regular file"),
+                  std::string::npos)
+            << Show(run);
+    }
 }
 
 // A line that nobody answers: a pseudo-terminal whose master stays unread.
