@@ -342,6 +342,13 @@ int TCliSession::ReadChipKeepingImage(TImageValues &chip)
 
 int TCliSession::KeepChipOscCal()
 {
+    // Each chip starts from the file's own words: the word kept for one chip
+    // must not pass as the file's value for the next (--repeat).
+    if (!FileRomKept) {
+        FileRom = Ws.RomData;
+        FileRomKept = true;
+    }
+    Ws.RomData = FileRom;
     TImageValues chip;
     const int code = ReadChipKeepingImage(chip);
     if (code != ecSuccess)

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QEventLoop;
 class TBoardLink;
@@ -90,6 +92,9 @@ private:
     int32_t LogId = -1; // the ID and configuration word sent or read
     int32_t LogConfig = -1;
 
+    // --keep-osccal: the program words as the file gave them.
+    std::vector<std::string> FileRom;
+    bool FileRomKept = false;
     QEventLoop *Loop = nullptr;
     std::function<bool()> Done;
 };

@@ -3,6 +3,7 @@
 #include "link/BoardLink.h"
 #include "link/Serial2.h"
 
+#include <QApplication>
 #include <QPushButton>
 
 void TProjFm::ProgButtClick()
@@ -49,8 +50,10 @@ void TProjFm::ReconnectTimerTimer()
 {
     // A pulled-out adapter comes back under the same name: open it again,
     // quietly, whenever no operation could be disturbed. The board's "PP"
-    // then brings back the screen as at start-up.
-    if (Serial1->Active() || CommandsBlocked() || WorkState.AnyOperationFlag())
+    // then brings back the screen as at start-up, so not under an open box
+    // or dialog either: a Load waiting for its file name keeps its chip.
+    if (Serial1->Active() || CommandsBlocked() || WorkState.AnyOperationFlag()
+        || QApplication::activeModalWidget())
         return;
     HideBoardPanel();
     Serial1->SetActive(true);

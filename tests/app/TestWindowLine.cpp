@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
@@ -220,6 +221,25 @@ TEST_F(WindowLine, PortMissingAtStartUpIsOpenedOnceItAppears)
     PointPortAt(board.DevicePath());
     ASSERT_TRUE(WaitFor([this] { return BoardPanelShown(); }, 3000));
     EXPECT_EQ(Ui.Boxes.size(), 1u); // the tries in between were quiet
+}
+
+TEST_F(WindowLine, NoReconnectUnderAnOpenDialog)
+{
+    PointPortAt(Dir + "/nothing-yet");
+    StartWindow();
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    // A Load's file dialog, say: the board's announcement would reset the
+    // screen under it.
+    QDialog dialog(Fm.get());
+    dialog.setModal(true);
+    dialog.show();
+    TBoardServer &board = Board(TBoardOptions());
+    PointPortAt(board.DevicePath());
+    QTest::qWait(2500);
+    EXPECT_EQ(board.BytesSent(), 0);
+    EXPECT_FALSE(Fm->Serial1->Active());
+    dialog.close();
+    EXPECT_TRUE(WaitFor([this] { return BoardPanelShown(); }, 3000));
 }
 
 } // namespace
