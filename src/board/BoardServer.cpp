@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -236,6 +237,9 @@ bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
         return ms <= 0 || SleepUntil(TClock::now() + std::chrono::milliseconds(ms));
     };
     if (!pause(FOptions.DelayMs))
+        return false;
+    if (reply == std::vector<uint8_t>{'Q'} && !std::exchange(FQSent, true)
+        && !pause(FOptions.LateQMs))
         return false;
     if (reply.size() < UsbPacketPayload && !pause(FOptions.UsbLatencyMs))
         return false;

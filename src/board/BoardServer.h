@@ -18,6 +18,7 @@ struct TBoardOptions
     bool Pace = false;         // output at the wire rate of 19200 baud 8N1
     int SplitDelayMs = 0;      // > 0: every reply in single bytes, this far apart
     int DelayMs = 0;           // processing time before each reply
+    int LateQMs = 0;           // > 0: the first "Q" waits this much longer
     long long HangupAfter = 0; // > 0: close the line after sending this many bytes
     int UsbLatencyMs = 0;      // > 0: hold every reply shorter than a USB packet this long
     bool TimeTurnaround = false; // note the host's turnaround (TakeTurnaroundUs)
@@ -93,6 +94,7 @@ private:
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FHungUp{false};
     std::atomic<long long> FSent{0};
+    bool FQSent = false; // a "Q" has gone out (--late-q holds only the first)
     TClock::time_point FEpoch;
     TClock::time_point FNextSlot;
     std::mutex FTimesLock;

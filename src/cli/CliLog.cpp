@@ -27,6 +27,12 @@ size_t Utf8Length(const std::string &text, size_t i)
         if ((byte(i + k) & 0xC0) != 0x80)
             return 0;
     }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8: a
+    // JSON reader would refuse the whole line.
+    const unsigned char second = byte(i + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)
+        || (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+        return 0;
     return length;
 }
 

@@ -78,7 +78,12 @@ void TCliLine::WriteString(const std::string &text)
 
 int TCliLine::ReadChar(uint8_t &ch)
 {
-    const int got = Serial->ReadChar(ch);
+    int got = Serial->ReadChar(ch);
+    if (got == 1 && DropLateQ) {
+        DropLateQ = false;
+        if (ch == 'Q')
+            got = Serial->ReadChar(ch);
+    }
     if (got == 1) {
         if (WatchQ && ch == 'Q' && Ws && !Ws->AnyOperationFlag())
             QSeen = true;
@@ -444,8 +449,10 @@ int TCliSession::RunOperation(TCliOp op)
     if ((Panel.WaitTimerActive() || readComplete) && !Line.QSeen && !LineLost()) {
         Panel.StopWaitTimer();
         RunUntil([this] { return Line.QSeen || LineLost(); }, CloseWaitMs);
-        if (!Line.QSeen && !LineLost())
+        if (!Line.QSeen && !LineLost()) {
             Terminal.Warning("the board did not close the operation with \"Q\".");
+            Line.DropLateQ = true;
+        }
     }
     Terminal.EndProgress();
     LogId = Ws.IdValue;

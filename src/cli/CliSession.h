@@ -29,6 +29,9 @@ public:
     const TWorkState *Ws = nullptr;
     bool WatchQ = false;
     bool QSeen = false;
+    // The last operation's "Q" was given up on: if it still comes, it comes
+    // ahead of the next operation's first reply and is not part of it.
+    bool DropLateQ = false;
 
     void WriteChar(uint8_t ch) override;
     void WriteString(const std::string &text) override;

@@ -170,8 +170,8 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
         ::unlink(backupName.c_str());
         return true;
     }
-    // The old text is smaller than what failed to fit, so it fits again; if
-    // even that fails, the backup copy stays for the user.
+    // Put the old text back; if even that fails, the backup copy stays for
+    // the user.
     TFd again(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
     if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close())
         ::unlink(backupName.c_str());

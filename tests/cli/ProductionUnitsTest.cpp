@@ -144,6 +144,12 @@ TEST(LogLine, EscapesEveryTextSoTheLineParses)
         {std::string("tab\tbell\x07", 9), "\"tab\\u0009bell\\u0007\""},
         {"caf\xC3\xA9", "\"caf\xC3\xA9\""},      // valid UTF-8 stays
         {"bad\xFF\xC3", "\"bad\\ufffd\\ufffd\""}, // broken bytes are replaced
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},   // a four-byte character stays
+        // An overlong "/", a surrogate and a value past U+10FFFF: each
+        // byte replaced, as a reader would refuse them.
+        {"\xE0\x80\xAF", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Json);

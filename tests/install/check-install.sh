@@ -141,7 +141,8 @@ completion_case() { # completion_case "<expected word>" words... ("!word": must 
     fi
     return 0
 }
-for command in $("$bin/varnelpro-cli" --help | awk '/^Commands:/{f=1;next} /^$/{f=0} f{print $1}'); do
+commands=$("$bin/varnelpro-cli" --help | awk '/^Commands:/{f=1;next} /^$/{f=0} f{print $1}')
+for command in $commands; do
     completion_case "$command" ""
 done
 for option in $("$bin/varnelpro-cli" --help | grep -oE -- '--[a-z][a-z-]+' | sort -u); do
