@@ -7,6 +7,7 @@
 #include "chips/ChipCatalogue.h"
 #include "support/PadPixels.h"
 #include "support/RecordingUi.h"
+#include "support/WorkFolder.h"
 #include "chips/FuseRules.h"
 #include "chips/osc.h"
 #include "hexfile/HexReader.h"
@@ -56,13 +57,8 @@ class Window : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/varnel-window-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        Dir = dir;
-        char *old = getcwd(nullptr, 0);
-        OldDir = old;
-        free(old);
-        ASSERT_EQ(chdir(Dir.c_str()), 0);
+        ASSERT_TRUE(Folder.Ok());
+        Dir = Folder.Path;
         for (int n = 1; n <= 9; ++n)
             setenv(("VARNEL_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
     }
@@ -75,8 +71,6 @@ protected:
             close(Slave);
         for (int n = 1; n <= 9; ++n)
             unsetenv(("VARNEL_COM" + std::to_string(n)).c_str());
-        ASSERT_EQ(chdir(OldDir.c_str()), 0);
-        std::system(("rm -rf " + Dir).c_str());
     }
 
     // A pseudo-terminal standing in for COM port n.
@@ -130,8 +124,8 @@ protected:
         Fm->LoadButt->click();
     }
 
+    TWorkFolder Folder{"varnel-window"};
     std::string Dir;
-    std::string OldDir;
     int Master = -1;
     int Slave = -1;
     TRecordingUi Ui;

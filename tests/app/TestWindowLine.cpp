@@ -4,7 +4,9 @@
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
 #include "link/Serial2.h"
+#include "support/EventLoop.h"
 #include "support/RecordingUi.h"
+#include "support/WorkFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,22 +30,9 @@
 
 namespace {
 
-// A real event loop: the serial hand-overs are taken the moment they come.
 bool WaitFor(const std::function<bool()> &done, int ms)
 {
-    QEventLoop loop;
-    QTimer poll, limit;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(2);
-    limit.setSingleShot(true);
-    limit.start(ms);
-    if (!done())
-        loop.exec();
-    return done();
+    return RunEventLoopUntil(done, ms);
 }
 
 double CpuSeconds()
@@ -58,13 +47,8 @@ class WindowLine : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/varnel-line-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        Dir = dir;
-        char *old = getcwd(nullptr, 0);
-        OldDir = old;
-        free(old);
-        ASSERT_EQ(chdir(Dir.c_str()), 0);
+        ASSERT_TRUE(Folder.Ok());
+        Dir = Folder.Path;
         Link = Dir + "/com1";
         setenv("VARNEL_COM1", Link.c_str(), 1);
     }
@@ -73,8 +57,6 @@ protected:
         Fm.reset();
         Boards.clear();
         unsetenv("VARNEL_COM1");
-        ASSERT_EQ(chdir(OldDir.c_str()), 0);
-        std::system(("rm -rf " + Dir).c_str());
     }
 
     TBoardServer &Board(const TBoardOptions &options)
@@ -115,7 +97,8 @@ protected:
     }
     std::string Status() const { return Fm->StatusLabel->text().toStdString(); }
 
-    std::string Dir, OldDir, Link;
+    TWorkFolder Folder{"varnel-line"};
+    std::string Dir, Link;
     std::vector<std::unique_ptr<TSimulatedBoard>> Boards;
     std::vector<int> Errors;
     TRecordingUi Ui;

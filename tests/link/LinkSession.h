@@ -9,6 +9,7 @@
 #include "board/BoardServer.h"
 #include "link/BoardLink.h"
 #include "link/Serial2.h"
+#include "support/EventLoop.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -195,23 +196,9 @@ public:
             },
             timeoutMs);
     }
-    // Runs a real event loop, which takes the serial hand-overs at once,
-    // until done() holds or timeoutMs has passed.
     static bool RunUntil(const std::function<bool()> &done, int timeoutMs)
     {
-        QEventLoop loop;
-        QTimer poll, limit;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (done())
-                loop.quit();
-        });
-        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        poll.start(1);
-        limit.setSingleShot(true);
-        limit.start(timeoutMs);
-        if (!done())
-            loop.exec();
-        return done();
+        return RunEventLoopUntil(done, timeoutMs);
     }
 
     TLog Log;
