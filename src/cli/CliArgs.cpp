@@ -86,13 +86,13 @@ std::string TakeOscCal(TCliArgs &a, const std::string &value)
 
 std::string TakeSerial(TCliArgs &a, const std::string &value)
 {
-    TSerialSpec spec;
-    if (!ParseSerialSpec(value, spec))
+    TSerialNumbers numbers;
+    if (!ParseSerialNumbers(value, numbers))
         return "--serial takes START[+STEP], numbers from 0 to 0xFFFF (STEP from 1), not \""
                 + value + "\".";
     a.HasSerial = true;
-    a.SerialStart = spec.Start;
-    a.SerialStep = spec.Step;
+    a.SerialStart = numbers.Start;
+    a.SerialStep = numbers.Step;
     return {};
 }
 

@@ -28,7 +28,7 @@ std::string SystemReason(const std::string &path)
 
 } // namespace
 
-bool ParseSerialSpec(const std::string &text, TSerialSpec &spec)
+bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers)
 {
     const size_t plus = text.find('+');
     unsigned long long start = 0;
@@ -38,8 +38,8 @@ bool ParseSerialSpec(const std::string &text, TSerialSpec &spec)
     if (plus != std::string::npos
         && (!WholeNumber(text.substr(plus + 1), step) || step == 0 || step > SerialLast))
         return false;
-    spec.Start = static_cast<uint32_t>(start);
-    spec.Step = static_cast<uint32_t>(step);
+    numbers.Start = static_cast<uint32_t>(start);
+    numbers.Step = static_cast<uint32_t>(step);
     return true;
 }
 

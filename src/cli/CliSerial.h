@@ -8,7 +8,7 @@
 
 inline constexpr uint32_t SerialLast = 0xFFFF; // the ID holds four hex digits
 
-struct TSerialSpec
+struct TSerialNumbers
 {
     uint32_t Start = 0;
     uint32_t Step = 1;
@@ -16,7 +16,7 @@ struct TSerialSpec
 
 // "START" or "START+STEP", each decimal or 0x hex. False for anything else,
 // a start above 0xFFFF, or a step of 0 or above 0xFFFF.
-bool ParseSerialSpec(const std::string &text, TSerialSpec &spec);
+bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers);
 
 // The number the next chip takes: the file's when the file exists, else
 // start. False with error when the file cannot be read or holds no number.

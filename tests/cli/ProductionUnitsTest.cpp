@@ -41,7 +41,7 @@ struct TScratch
     fs::path Path;
 };
 
-TEST(SerialSpec, TakesStartAndStepUpToFourHexDigits)
+TEST(SerialNumbers, TakesStartAndStepUpToFourHexDigits)
 {
     const struct
     {
@@ -59,14 +59,14 @@ TEST(SerialSpec, TakesStartAndStepUpToFourHexDigits)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Text);
-        TSerialSpec spec;
-        spec.Start = 77;
-        ASSERT_EQ(ParseSerialSpec(c.Text, spec), c.Ok);
+        TSerialNumbers numbers;
+        numbers.Start = 77;
+        ASSERT_EQ(ParseSerialNumbers(c.Text, numbers), c.Ok);
         if (c.Ok) {
-            EXPECT_EQ(spec.Start, c.Start);
-            EXPECT_EQ(spec.Step, c.Step);
+            EXPECT_EQ(numbers.Start, c.Start);
+            EXPECT_EQ(numbers.Step, c.Step);
         } else {
-            EXPECT_EQ(spec.Start, 77u);
+            EXPECT_EQ(numbers.Start, 77u);
         }
     }
 }
