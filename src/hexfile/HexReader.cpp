@@ -1,6 +1,7 @@
 #include "hexfile/HexReader.h"
 
 #include "app/WorkState.h"
+#include "hexfile/FileIo.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"
 
@@ -145,36 +146,11 @@ private:
 // refused before a byte is read.
 bool ReadWholeFile(const std::string &path, std::string &text)
 {
-    struct TFd
-    {
-        int Fd;
-        ~TFd()
-        {
-            if (Fd >= 0)
-                ::close(Fd);
-        }
-    } file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    const int fd = file.Fd;
-    if (fd < 0)
-        return false;
+    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
-            || static_cast<uint64_t>(info.st_size) > MaxFileBytes)
-        return false;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (text.size() + static_cast<size_t>(got) > MaxFileBytes)
-            return false;
-        text.append(buffer, static_cast<size_t>(got));
-    }
+    return file.Fd >= 0 && ::fstat(file.Fd, &info) == 0 && S_ISREG(info.st_mode)
+           && static_cast<uint64_t>(info.st_size) <= MaxFileBytes
+           && ReadAll(file.Fd, text, MaxFileBytes);
 }
 
 } // namespace

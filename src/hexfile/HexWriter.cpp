@@ -1,6 +1,7 @@
 #include "hexfile/HexWriter.h"
 
 #include "app/WorkState.h"
+#include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 #include "view/HexText.h"
 
@@ -63,54 +64,6 @@ std::string IdDigits(const std::string &idText)
     return digits;
 }
 
-// Closes a descriptor when it goes out of scope.
-struct TFd
-{
-    int Fd = -1;
-    explicit TFd(int fd) : Fd(fd) {}
-    TFd(const TFd &) = delete;
-    TFd &operator=(const TFd &) = delete;
-    ~TFd() { Close(); }
-    bool Close()
-    {
-        const bool ok = Fd < 0 || ::close(Fd) == 0;
-        Fd = -1;
-        return ok;
-    }
-};
-
-bool WriteAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// The whole of fd from its start; false on a read error.
-bool ReadAll(int fd, std::string &text)
-{
-    if (::lseek(fd, 0, SEEK_SET) != 0)
-        return false;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-}
-
 // Replaces the content of an open file with text, in place.
 bool Overwrite(int fd, const std::string &text)
 {
@@ -155,7 +108,7 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
 {
     TFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     std::string old;
-    if (file.Fd < 0 || !ReadAll(file.Fd, old))
+    if (file.Fd < 0 || !ReadAll(file.Fd, old)) // from the start: just opened
         return false;
     std::string backupName;
     int backupFd = -1;
