@@ -53,7 +53,9 @@ const std::vector<TOptionRule> &OptionRules()
              o.DelayMs = static_cast<int>(v);
          }},
         {"--late-q", K::Number, 1, 60000, "MS    send the first \"Q\" MS late",
-         [](TBoardOptions &o, long long v, const std::string &) { o.LateQMs = static_cast<int>(v); }},
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.LateQMs = static_cast<int>(v);
+         }},
         {"--usb-latency", K::Number, 1, 255,
          "MS    hold each reply under 62 bytes MS long, as a USB adapter's latency timer",
          [](TBoardOptions &o, long long v, const std::string &) {

@@ -76,7 +76,8 @@ void TProjFm::LoadButtClick()
             Ui.Beep();
             const TAnswer a = Ui.MessageBox(
                 TBoxKind::Confirmation,
-                "There is no OSCCAL value listed in the HEX file.\r\rWould you like to insert one?",
+                "There is no OSCCAL value listed in the HEX file.\r\r"
+                "Would you like to insert one?",
                 TBoxButtons::YesNo);
             if (a == TAnswer::Yes)
                 OscCalFm->Execute("FF");

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr int32_t WatchdogLimit = 10;     // ticks of 300 ms without data
+// A short reply is taken as it is once a whole tick has passed without data.
+constexpr int32_t LateReplyTicks = 2;
 constexpr int32_t RxLast = 19;            // RxCount never passes this
 constexpr int32_t IdleScanLength = 20;    // idle "X"/"Q" scan, whatever RxCount
 
@@ -225,7 +227,7 @@ bool TBoardLink::ActOnLateReply()
 {
     // Only after a whole tick without data: at wire speed the tail of a
     // reply is still arriving when a tick falls inside it.
-    if (Ws.WaitTicks < 2)
+    if (Ws.WaitTicks < LateReplyTicks)
         return false;
     const TStepTable *table = CurrentTable();
     const TStepRow *row = table ? FindRow(*table) : nullptr;

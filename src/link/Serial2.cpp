@@ -104,6 +104,12 @@ constexpr TNotifyLine NotifyLines[] = {
     {EvRing, &TSerial::OnRing},
 };
 
+// What a hung-up terminal or a removed device answers.
+bool LineGone(int code)
+{
+    return code == EIO || code == ENXIO || code == ENODEV;
+}
+
 constexpr int XonChar = 0x11;
 constexpr int XoffChar = 0x13;
 constexpr int CloseWaitSlices = 100;
@@ -354,16 +360,6 @@ void TSerial::RestoreLowLatency(int fd)
         SerialInfo(fd, true, info);
     }
 }
-
-namespace {
-
-// What a hung-up terminal or a removed device answers.
-bool LineGone(int code)
-{
-    return code == EIO || code == ENXIO || code == ENODEV;
-}
-
-}  // namespace
 
 void TSerial::Fail(int code)
 {
