@@ -7,6 +7,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
 #include "cli/CliReport.h"
+#include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 
 #include <cerrno>
@@ -23,24 +24,18 @@ namespace {
 // a FIFO would hold the open until someone writes to it.
 std::string ReadProblem(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.Fd < 0)
         return std::strerror(errno);
     struct stat info {};
-    std::string problem;
-    if (::fstat(fd, &info) != 0) {
-        problem = std::strerror(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        problem = std::strerror(EISDIR);
-    } else if (!S_ISREG(info.st_mode)) {
-        problem = "not a regular file";
-    } else {
-        char byte = 0;
-        if (::read(fd, &byte, 1) < 0)
-            problem = std::strerror(errno);
-    }
-    ::close(fd);
-    return problem;
+    if (::fstat(file.Fd, &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return std::strerror(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        return "not a regular file";
+    char byte = 0;
+    return ::read(file.Fd, &byte, 1) < 0 ? std::strerror(errno) : std::string();
 }
 
 } // namespace

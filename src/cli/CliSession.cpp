@@ -37,7 +37,9 @@ constexpr size_t DifferenceListLimit = 32;
 
 constexpr char PortProblemMessage[] = "There appears to be a problem accessing the COM Port";
 
-std::string Hex4(uint32_t value)
+// A serial number in at least four hex digits; unlike the pad's MyIntToHex it
+// also shows one past FFFF, in the message that refuses it.
+std::string SerialText(uint32_t value)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
@@ -182,7 +184,7 @@ bool TCliSession::SerialUsedUp()
 {
     if (NextSerial <= SerialLast)
         return false;
-    Terminal.Message("The next serial number, " + Hex4(NextSerial)
+    Terminal.Message("The next serial number, " + SerialText(NextSerial)
                      + ", does not fit the four-digit ID; nothing was sent.");
     return true;
 }
@@ -264,7 +266,10 @@ int TCliSession::OpenLine()
     // An "X" instead of "PP" was the idle handling's serial data error.
     if (!Ui.Shown.empty())
         return ecBoardFailure;
-    Terminal.Message(LineLost() ? LineLostMessage : NoResponseMessage);
+    if (LineLost())
+        Ui.SayLineLost();
+    else
+        Terminal.Message(NoResponseMessage);
     return ecNoResponse;
 }
 
@@ -305,7 +310,7 @@ int TCliSession::ProgramChip()
     if (Args.HasSerial) {
         if (SerialUsedUp())
             return ecBadInput;
-        Fuses.SetIdText(Hex4(NextSerial));
+        Fuses.SetIdText(SerialText(NextSerial));
     }
     int code = Args.KeepOscCal ? KeepChipOscCal() : ecSuccess;
     if (code == ecSuccess)
@@ -319,7 +324,7 @@ int TCliSession::ProgramChip()
 
 int TCliSession::AdvanceSerial()
 {
-    Terminal.Note("Serial number " + Hex4(NextSerial) + " programmed.");
+    Terminal.Note("Serial number " + SerialText(NextSerial) + " programmed.");
     NextSerial += Args.SerialStep;
     std::string error;
     if (!Args.SerialFile.empty() && !SaveNextSerial(Args.SerialFile, NextSerial, error)) {
@@ -458,9 +463,7 @@ int TCliSession::RunOperation(TCliOp op)
     LogId = Ws.IdValue;
     LogConfig = Ws.FuseWord;
     if (LineLost() && !finished) {
-        if (!Ui.LineLostShown)
-            Terminal.Message(LineLostMessage);
-        Ui.LineLostShown = true;
+        Ui.SayLineLost();
         return ecNoResponse;
     }
     if (LineLost() && !Line.QSeen)

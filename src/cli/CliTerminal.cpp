@@ -149,6 +149,13 @@ TTermUi::TTermUi(TTerminal &terminal, bool answerYes) : Terminal(terminal), Answ
 {
 }
 
+void TTermUi::SayLineLost()
+{
+    if (!LineLostShown)
+        Terminal.Message(LineLostMessage);
+    LineLostShown = true;
+}
+
 TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons)
 {
     TAnswer answer = TAnswer::Ok;
@@ -166,9 +173,7 @@ TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons 
                              + " (--yes answers Yes).");
         }
     } else if (text == NoResponseMessage && LineLost && LineLost()) {
-        if (!LineLostShown)
-            Terminal.Message(LineLostMessage);
-        LineLostShown = true;
+        SayLineLost();
         Shown.push_back({kind, LineLostMessage, answer});
         return answer;
     } else {

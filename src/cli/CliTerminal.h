@@ -72,6 +72,8 @@ public:
     // lost line and is said as such, once.
     std::function<bool()> LineLost;
     bool LineLostShown = false;
+    // "The serial line was lost.", once per command.
+    void SayLineLost();
 
     TAnswer MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons) override;
     void Beep() override {}
