@@ -1,12 +1,11 @@
 #include "cli/CliSerial.h"
 
+#include "hexfile/FileIo.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -73,24 +72,11 @@ bool LoadNextSerial(const std::string &path, uint32_t start, uint32_t &next,
 
 bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error)
 {
-    const std::string temp = path + ".tmp";
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "0x%04X\n", static_cast<unsigned>(next));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = SystemReason(temp);
-        return false;
-    }
-    const bool written = ::write(fd, text, static_cast<size_t>(length)) == length
-            && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        if (!written)
-            errno = writeErrno;
-        error = SystemReason(written ? path : temp);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    std::snprintf(text, sizeof text, "0x%04X\n", static_cast<unsigned>(next));
+    // Replaced whole or not at all: a run cut short never loses the number.
+    if (SaveFileText(path, text))
+        return true;
+    error = SystemReason(path);
+    return false;
 }

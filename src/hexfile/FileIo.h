@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-// Plain descriptor I/O shared by the HEX reader and writer.
+// File I/O shared by the HEX reader and writer and the command line.
 
 // Closes a descriptor when it goes out of scope.
 struct TFd
@@ -25,3 +25,11 @@ bool ReadAll(int fd, std::string &text,
 
 // Writes all of text; false on any error.
 bool WriteAll(int fd, const std::string &text);
+
+// Saves text as path: a symbolic link is written through to its target; an
+// existing file must be a regular file the user may write, and keeps its
+// owner, group, mode and other names. A file with one name is replaced by a
+// complete copy written beside it; one with several names, or one whose owner
+// cannot be kept, is rewritten in place after a backup copy beside it that is
+// put back on failure. Any failure leaves the old content; errno then says why.
+bool SaveFileText(const std::string &path, const std::string &text);

@@ -5,17 +5,7 @@
 #include "hexfile/HexReader.h"
 #include "view/HexText.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <filesystem>
-#include <random>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -62,118 +52,6 @@ std::string IdDigits(const std::string &idText)
     for (char &c : digits)
         c = ToHex(static_cast<uint32_t>(HexToDec(CheckASCII(c))));
     return digits;
-}
-
-// Replaces the content of an open file with text, in place.
-bool Overwrite(int fd, const std::string &text)
-{
-    return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, text)
-            && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
-}
-
-// A new, empty file beside target that nobody else has opened.
-bool CreateNear(const fs::path &target, mode_t mode, std::string &name, int &fd)
-{
-    static std::mt19937 generator{std::random_device{}()};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const fs::path file = "." + target.filename().string() + ".tmp"
-                + std::to_string(generator() % 1000000);
-        name = (target.parent_path() / file).string();
-        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return fd >= 0;
-    }
-    return false;
-}
-
-// The file that path names once its symbolic links are followed, so that a
-// save through a link changes the link's target and keeps the link.
-fs::path FollowLinks(fs::path path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(path, ec))
-            return path;
-        const fs::path next = fs::read_symlink(path, ec);
-        if (ec)
-            return path;
-        path = next.is_absolute() ? next : path.parent_path() / next;
-    }
-    return path; // a loop: the open below fails on it
-}
-
-// For a file that has other names: a backup copy in the same folder first,
-// then the new text in place, and the copy put back on any failure.
-bool WriteInPlace(const fs::path &target, const std::string &text)
-{
-    TFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    std::string old;
-    if (file.Fd < 0 || !ReadAll(file.Fd, old)) // from the start: just opened
-        return false;
-    std::string backupName;
-    int backupFd = -1;
-    if (!CreateNear(target, 0600, backupName, backupFd))
-        return false;
-    TFd backup(backupFd);
-    if (!WriteAll(backup.Fd, old) || ::fsync(backup.Fd) != 0 || !backup.Close()) {
-        ::unlink(backupName.c_str());
-        return false;
-    }
-    if (Overwrite(file.Fd, text) && file.Close()) {
-        ::unlink(backupName.c_str());
-        return true;
-    }
-    // Put the old text back; if even that fails, the backup copy stays for
-    // the user.
-    TFd again(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close())
-        ::unlink(backupName.c_str());
-    return false;
-}
-
-// Writes text to a new file beside target and renames it over target. The
-// new file gets the old one's owner, group and mode; when the owner cannot
-// be kept (the file belongs to someone else), the file is written in place.
-bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old)
-{
-    std::string tempName;
-    int tempFd = -1;
-    if (!CreateNear(target, old ? 0600 : 0666, tempName, tempFd))
-        return false;
-    TFd temp(tempFd);
-    bool ok = WriteAll(temp.Fd, text) && ::fsync(temp.Fd) == 0;
-    if (ok && old) {
-        struct stat mine = {};
-        ok = ::fstat(temp.Fd, &mine) == 0;
-        if (ok && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)
-                && ::fchown(temp.Fd, old->st_uid, old->st_gid) != 0) {
-            temp.Close();
-            ::unlink(tempName.c_str());
-            return WriteInPlace(target, text);
-        }
-        ok = ok && ::fchmod(temp.Fd, old->st_mode & 07777) == 0;
-    }
-    ok = temp.Close() && ok;
-    if (ok && ::rename(tempName.c_str(), target.c_str()) == 0)
-        return true;
-    ::unlink(tempName.c_str());
-    return false;
-}
-
-// Saves text as path: a symbolic link is written through to its target; an
-// existing file must be a regular file the user may write, and keeps its
-// owner, group, mode and other names. Any failure leaves the old content.
-bool SaveText(const std::string &path, const std::string &text)
-{
-    const fs::path target = FollowLinks(path);
-    struct stat old = {};
-    if (::lstat(target.c_str(), &old) != 0)
-        return errno == ENOENT && ReplaceFile(target, text, nullptr);
-    if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return false;
-    if (old.st_nlink > 1)
-        return WriteInPlace(target, text);
-    return ReplaceFile(target, text, &old);
 }
 
 } // namespace
@@ -228,7 +106,7 @@ bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string
         std::string text;
         for (const std::string &line : ws.HexLines)
             text += line + "\r\n";
-        return SaveText(path, text);
+        return SaveFileText(path, text);
     } catch (const std::exception &) {
         return false;
     }
