@@ -1,34 +1,24 @@
 #include "cli/CliCompare.h"
 
 #include "chips/OscCal.h"
+#include "hexfile/HexReader.h"
 #include "view/HexText.h"
 
 #include <cstdio>
 
 namespace {
 
-constexpr int32_t IdAddress = 0x2000;
-constexpr int32_t FuseAddress = 0x2007;
 constexpr int32_t WordMask = 0x3FFF;
 constexpr int32_t ByteMask = 0xFF;
 constexpr int32_t RetlwMask = 0x3F00;
-
-int32_t Entry(const std::vector<std::string> &list, int32_t addr, int32_t blank)
-{
-    int32_t value = blank;
-    if (static_cast<size_t>(addr) < list.size()
-        && DecimalValue(list[static_cast<size_t>(addr)], value))
-        return value;
-    return blank;
-}
 
 void CompareList(std::vector<TDifference> &out, const char *region,
                  const std::vector<std::string> &chip, const std::vector<std::string> &image,
                  int32_t size, int32_t mask)
 {
     for (int32_t addr = 0; addr < size; ++addr) {
-        const int32_t read = Entry(chip, addr, mask);
-        const int32_t wanted = Entry(image, addr, mask) & mask;
+        const int32_t read = ImageValue(chip, addr, mask);
+        const int32_t wanted = ImageValue(image, addr, mask) & mask;
         if (read != wanted)
             out.push_back({region, addr, read, wanted});
     }
@@ -43,7 +33,7 @@ std::vector<TDifference> CompareImages(const TImageValues &chip, const TImageVal
     CompareList(out, "ROM", chip.Rom, image.Rom, romSize, WordMask);
     CompareList(out, "EEPROM", chip.Eep, image.Eep, eepSize, ByteMask);
     if (chip.Id != image.Id)
-        out.push_back({"ID", IdAddress, chip.Id, image.Id});
+        out.push_back({"ID", IdRegionFirst, chip.Id, image.Id});
     if (chip.Fuse != image.Fuse)
         out.push_back({"Fuse", FuseAddress, chip.Fuse, image.Fuse});
     return out;

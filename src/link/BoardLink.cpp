@@ -14,17 +14,6 @@ constexpr int32_t LateReplyTicks = 2;
 constexpr int32_t RxLast = 19;            // RxCount never passes this
 constexpr int32_t IdleScanLength = 20;    // idle "X"/"Q" scan, whatever RxCount
 
-// An image entry as a number; a missing or unreadable entry is blank, so a
-// sequence never fails on the image itself.
-int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t blank)
-{
-    int32_t value = blank;
-    if (addr >= 0 && static_cast<size_t>(addr) < list.size()
-        && DecimalValue(list[static_cast<size_t>(addr)], value))
-        return value;
-    return blank;
-}
-
 // Receive events are never nested: one that a modal box lets through is
 // replayed right after the running one, as the event thread would deliver it.
 struct TNestGuard

@@ -31,6 +31,15 @@ std::string MyIntToHex(int32_t value, int32_t digits)
     return text;
 }
 
+int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t blank)
+{
+    int32_t value = blank;
+    if (addr >= 0 && static_cast<size_t>(addr) < list.size()
+        && DecimalValue(list[static_cast<size_t>(addr)], value))
+        return value;
+    return blank;
+}
+
 bool DecimalValue(const std::string &text, int32_t &value)
 {
     size_t i = 0;

@@ -21,6 +21,10 @@ std::string MyIntToHex(int32_t value, int32_t digits);
 // fits 32 bits, so a damaged entry can be shown as missing instead of failing.
 bool DecimalValue(const std::string &text, int32_t &value);
 
+// The entry at addr of a device-image list as a number; a missing or
+// unreadable entry reads as blank, so nothing fails on the image itself.
+int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t blank);
+
 // The ID text as the operations and the writer take it: left-filled with "F"
 // to four characters; a longer text keeps its first four.
 std::string PadIdText(const std::string &text);
