@@ -1,11 +1,12 @@
 #include "cli/CliLog.h"
 
+#include "hexfile/FileIo.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -109,27 +110,17 @@ std::string LogLine(const TLogEntry &entry)
 
 bool CheckLogFile(const std::string &path, std::string &error)
 {
-    const int fd = OpenForAppend(path);
-    if (fd < 0) {
+    const TFd file(OpenForAppend(path));
+    if (file.Fd < 0)
         error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    ::close(fd);
-    return true;
+    return file.Fd >= 0;
 }
 
 bool AppendLogLine(const std::string &path, const std::string &line, std::string &error)
 {
-    const int fd = OpenForAppend(path);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const std::string text = line + "\n";
-    const bool written = ::write(fd, text.data(), text.size())
-            == static_cast<ssize_t>(text.size());
-    if (!written)
-        error = path + ": " + std::strerror(errno);
-    ::close(fd);
-    return written;
+    TFd file(OpenForAppend(path));
+    if (file.Fd >= 0 && WriteAll(file.Fd, line + "\n") && file.Close())
+        return true;
+    error = path + ": " + std::strerror(errno);
+    return false;
 }
