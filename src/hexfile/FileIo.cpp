@@ -91,8 +91,14 @@ fs::path FollowLinks(fs::path path)
     return path; // a loop: the open below fails on it
 }
 
-// For a file that has other names: a backup copy in the same folder first,
-// then the new text in place, and the copy put back on any failure.
+bool FolderRefuses()
+{
+    return errno == EACCES || errno == EPERM;
+}
+
+// For a file that has other names, or whose folder the user may not write:
+// a backup copy in the same folder first where the folder allows one, then
+// the new text in place, and the old text put back on any failure.
 bool WriteInPlace(const fs::path &target, const std::string &text)
 {
     TFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
@@ -101,34 +107,40 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
         return false;
     std::string backupName;
     int backupFd = -1;
-    if (!CreateNear(target, 0600, backupName, backupFd))
-        return false;
-    TFd backup(backupFd);
-    if (!WriteAll(backup.Fd, old) || ::fsync(backup.Fd) != 0 || !backup.Close()) {
-        ::unlink(backupName.c_str());
+    if (CreateNear(target, 0600, backupName, backupFd)) {
+        TFd backup(backupFd);
+        if (!WriteAll(backup.Fd, old) || ::fsync(backup.Fd) != 0 || !backup.Close()) {
+            ::unlink(backupName.c_str());
+            return false;
+        }
+    } else if (FolderRefuses()) {
+        backupName.clear(); // the copy in memory is all there can be
+    } else {
         return false;
     }
     if (Overwrite(file.Fd, text) && file.Close()) {
-        ::unlink(backupName.c_str());
+        if (!backupName.empty())
+            ::unlink(backupName.c_str());
         return true;
     }
     // Put the old text back; if even that fails, the backup copy stays for
     // the user.
     TFd again(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close())
+    if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close() && !backupName.empty())
         ::unlink(backupName.c_str());
     return false;
 }
 
 // Writes text to a new file beside target and renames it over target. The
 // new file gets the old one's owner, group and mode; when the owner cannot
-// be kept (the file belongs to someone else), the file is written in place.
+// be kept (the file belongs to someone else) or the folder takes no new file,
+// the file is written in place.
 bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old)
 {
     std::string tempName;
     int tempFd = -1;
     if (!CreateNear(target, old ? 0600 : 0666, tempName, tempFd))
-        return false;
+        return old && FolderRefuses() && WriteInPlace(target, text);
     TFd temp(tempFd);
     bool ok = WriteAll(temp.Fd, text) && ::fsync(temp.Fd) == 0;
     if (ok && old) {

@@ -1,6 +1,8 @@
 // Saving over existing files: links, owners, permissions and a full disk.
 // The permission cases run the save in a child process that has dropped to
-// an unprivileged user, since the tests themselves run as root.
+// an unprivileged user, since the tests themselves run as root; a full disk
+// is a small memory file system where mounting is allowed, otherwise a file
+// size limit on the child that saves.
 #include "hexfile/HexWriter.h"
 
 #include "hexfile/HexReader.h"
@@ -9,8 +11,11 @@
 
 #include <functional>
 
+#include <csignal>
+
 #include <grp.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -55,22 +60,38 @@ struct stat StatOf(const std::string &path)
 
 enum TChildResult { Saved, Refused, NoDrop };
 
-// Runs a save as the unprivileged user in a child process.
-TChildResult SaveAsNobody(const std::string &path)
+// Runs a save in a child process that first sets itself up (drops to the
+// unprivileged user, or limits the size of the files it writes).
+TChildResult SaveInChild(const std::function<bool()> &setUp, const std::string &path,
+                         int romWords = 1024)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(NoGroup, NoGroup, NoGroup) != 0
-                || ::setresuid(Nobody, Nobody, Nobody) != 0 || ::geteuid() != Nobody)
+        if (!setUp())
             ::_exit(NoDrop);
-        ::_exit(Save(path) ? Saved : Refused);
+        ::_exit(Save(path, romWords) ? Saved : Refused);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? TChildResult(WEXITSTATUS(status)) : NoDrop;
 }
 
+TChildResult SaveAsNobody(const std::string &path)
+{
+    return SaveInChild([] {
+        return ::setgroups(0, nullptr) == 0 && ::setresgid(NoGroup, NoGroup, NoGroup) == 0
+                && ::setresuid(Nobody, Nobody, Nobody) == 0 && ::geteuid() == Nobody;
+    }, path);
+}
+
 class SafeSave : public ::testing::Test
+{
+protected:
+    TTempDir Dir;
+};
+
+// Cases that create files owned by another user.
+class SafeSaveOwners : public SafeSave
 {
 protected:
     void SetUp() override
@@ -83,7 +104,6 @@ protected:
         ASSERT_EQ(::chown(path.c_str(), uid, gid), 0);
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     }
-    TTempDir Dir;
 };
 
 TEST_F(SafeSave, ThroughSymbolicLinksToTheTarget)
@@ -118,7 +138,7 @@ TEST_F(SafeSave, AFileWithTwoNamesKeepsBoth)
     EXPECT_EQ(Dir.EntryCount(), 2u) << "the backup copy is gone";
 }
 
-TEST_F(SafeSave, RootKeepsAnotherUsersOwnerGroupAndMode)
+TEST_F(SafeSaveOwners, RootKeepsAnotherUsersOwnerGroupAndMode)
 {
     const std::string path = Dir.File("theirs.hex");
     WriteBytes(path, OldText);
@@ -131,7 +151,7 @@ TEST_F(SafeSave, RootKeepsAnotherUsersOwnerGroupAndMode)
     EXPECT_TRUE(HoldsTheImage(path));
 }
 
-TEST_F(SafeSave, AnUnprivilegedUserSavesOnlyWhereItMayWrite)
+TEST_F(SafeSaveOwners, AnUnprivilegedUserSavesOnlyWhereItMayWrite)
 {
     const struct
     {
@@ -143,7 +163,9 @@ TEST_F(SafeSave, AnUnprivilegedUserSavesOnlyWhereItMayWrite)
     } cases[] = {
         {"own file, writable folder", true, Nobody, 0644, Saved},
         {"read-only file", true, Nobody, 0444, Refused},
-        {"folder the user may not write", false, Nobody, 0644, Refused},
+        // A folder that takes no new file: the file is written in place.
+        {"own file, folder the user may not write", false, Nobody, 0644, Saved},
+        {"read-only file, folder the user may not write", false, Nobody, 0444, Refused},
         {"root's file the user may not write", true, 0, 0644, Refused},
         // Writable for everyone but owned by root: written in place, so the
         // owner stays.
@@ -179,68 +201,73 @@ TEST_F(SafeSave, SpecialFilesAreNotWritten)
     EXPECT_FALSE(Save("/dev/null"));
 }
 
-// A small memory file system that the test fills up.
+// A disk with little room left: a small memory file system filled up where
+// mounting is allowed, otherwise a limit on the size of each file that the
+// saving child writes. Either way the write runs out of room part way.
 class FullDisk : public SafeSave
 {
 protected:
     void SetUp() override
     {
-        SafeSave::SetUp();
-        if (IsSkipped())
-            return;
-        Mount = Dir.Path / "disk";
-        fs::create_directory(Mount);
-        if (::mount("tmpfs", Mount.c_str(), "tmpfs", 0, "size=64k") != 0)
-            GTEST_SKIP() << "cannot mount a small file system here";
-        Mounted = true;
+        Disk = Dir.Path / "disk";
+        fs::create_directory(Disk);
+        Mounted = ::geteuid() == 0
+                && ::mount("tmpfs", Disk.c_str(), "tmpfs", 0, "size=64k") == 0;
     }
     void TearDown() override
     {
         if (Mounted)
-            ::umount2(Mount.c_str(), MNT_DETACH);
+            ::umount2(Disk.c_str(), MNT_DETACH);
     }
-    // Fills the disk until only keepFree bytes are left.
-    void FillUpTo(size_t keepFree)
+    TChildResult SaveWithRoomFor(size_t room, const std::string &path, int romWords)
     {
+        if (!Mounted) {
+            return SaveInChild([room] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const struct rlimit limit = {room, room};
+                return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+            }, path, romWords);
+        }
         struct statvfs vfs = {};
-        ASSERT_EQ(::statvfs(Mount.c_str(), &vfs), 0);
+        EXPECT_EQ(::statvfs(Disk.c_str(), &vfs), 0);
         const size_t free = size_t(vfs.f_bavail) * vfs.f_bsize;
-        ASSERT_GT(free, keepFree);
-        WriteBytes((Mount / "filler").string(), std::string(free - keepFree, 'f'));
+        EXPECT_GT(free, room);
+        WriteBytes((Disk / "filler").string(), std::string(free - room, 'f'));
+        return SaveInChild([] { return true; }, path, romWords);
     }
+    // Entries beside the filler.
     size_t Entries() const
     {
         size_t n = 0;
-        for ([[maybe_unused]] const auto &e : fs::directory_iterator(Mount))
-            ++n;
+        for (const auto &e : fs::directory_iterator(Disk))
+            n += e.path().filename() != "filler";
         return n;
     }
-    fs::path Mount;
+    fs::path Disk;
     bool Mounted = false;
 };
 
 TEST_F(FullDisk, ReplacingFailsAndKeepsTheOldFile)
 {
-    const std::string path = (Mount / "x.hex").string();
+    const std::string path = (Disk / "x.hex").string();
     WriteBytes(path, OldText);
-    FillUpTo(4096);
-    EXPECT_FALSE(Save(path, 8192)); // about 47 kB
+    EXPECT_EQ(SaveWithRoomFor(4096, path, 8192), Refused); // about 47 kB
     EXPECT_EQ(ReadBytes(path), OldText);
-    EXPECT_EQ(Entries(), 2u) << "no temporary file left";
+    EXPECT_EQ(Entries(), 1u) << "no temporary file left";
 }
 
 TEST_F(FullDisk, InPlaceWriteIsUndoneFromTheBackup)
 {
-    const std::string path = (Mount / "x.hex").string();
-    const std::string other = (Mount / "y.hex").string();
+    const std::string path = (Disk / "x.hex").string();
+    const std::string other = (Disk / "y.hex").string();
     WriteBytes(path, OldText);
     fs::create_hard_link(path, other);
-    FillUpTo(4096); // room for the backup copy, not for the new text
-    EXPECT_FALSE(Save(path, 8192));
+    // Room for the backup copy, not for the new text.
+    EXPECT_EQ(SaveWithRoomFor(4096, path, 8192), Refused);
     EXPECT_EQ(ReadBytes(path), OldText);
     EXPECT_EQ(ReadBytes(other), OldText);
     EXPECT_EQ(StatOf(path).st_nlink, 2u);
-    EXPECT_EQ(Entries(), 3u) << "the backup copy is gone";
+    EXPECT_EQ(Entries(), 2u) << "the backup copy is gone";
 }
 
 } // namespace
