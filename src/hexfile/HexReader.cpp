@@ -141,12 +141,20 @@ private:
                                     {EepRegionFirst, EepRegionLast, EepRegionFirst, false}}};
 };
 
-// Only a regular file is read. The open does not block, so a FIFO or a
-// device picked in the dialog cannot hang the window, and anything else is
-// refused before a byte is read.
+// Only a regular file is read. Anything else is refused before it is
+// opened, since opening a serial device alone can change its lines; the
+// open does not block and the type is checked again on what was opened, in
+// case the name was swapped in between.
 bool ReadWholeFile(const std::string &path, std::string &text)
 {
-    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat named = {};
+    if (::stat(path.c_str(), &named) != 0)
+        return false;
+    if (!S_ISREG(named.st_mode)) {
+        errno = S_ISDIR(named.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info = {};
     return file.Fd >= 0 && ::fstat(file.Fd, &info) == 0 && S_ISREG(info.st_mode)
            && static_cast<uint64_t>(info.st_size) <= MaxFileBytes
