@@ -37,6 +37,15 @@ void KeepReadableWhenDisabled(QWidget *panel)
     panel->setPalette(pal);
 }
 
+void TStatusText::paintEvent(QPaintEvent *)
+{
+    QPalette pal = palette();
+    pal.setCurrentColorGroup(QPalette::Active);
+    QPainter p(this);
+    style()->drawItemText(&p, contentsRect(), int(alignment()), pal, true, text(),
+                          foregroundRole());
+}
+
 QImage ResourcePicture(const QString &name)
 {
     return QImage(QStringLiteral(":/pictures/") + name);

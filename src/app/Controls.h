@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QImage>
+#include <QLabel>
 #include <QWidget>
 
 // A panel of the window: a raised or lowered bevel, optionally an inner
@@ -51,6 +52,19 @@ protected:
 
 private:
     QImage Image;
+};
+
+// A label whose text is drawn as on an enabled panel in every style: some
+// styles emboss the text of a disabled label whatever its palette says, and
+// the status must be read while the board works.
+class TStatusText : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 class QComboBox;

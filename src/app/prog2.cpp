@@ -167,7 +167,7 @@ void TProjFm::BuildControls()
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    StatusLabel = new QLabel(StatusPan);
+    StatusLabel = new TStatusText(StatusPan);
     // Centred on the design's 72-pixel label, a little wider so the
     // fallback font's "Program Ready" is not clipped.
     StatusLabel->setGeometry(18, 67, 84, 13);

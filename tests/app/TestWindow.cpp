@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QStyleFactory>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -390,14 +391,22 @@ TEST_F(Window, StatusAndFuseCaptionsStayReadableWhileAReadRunsAndRefuseInput)
     EXPECT_TRUE(Fm->StatusPan->isEnabled() && Fm->FusePan->isEnabled());
     EXPECT_TRUE(Ui.Boxes.empty());
 
-    // The status label looks exactly as it does on an enabled panel.
+    // The status label looks exactly as it does on an enabled panel, also in
+    // a style that embosses the text of disabled labels.
     const QRect label = RectIn(Fm->StatusLabel, window, Fm->StatusLabel->rect());
     Fm->SetStatus("Programming");
-    const QImage enabled = Fm->grab().toImage().copy(label);
-    Fm->SetPanelsEnabled(false);
-    const QImage disabled = Fm->grab().toImage().copy(label);
-    Fm->SetPanelsEnabled(true);
-    EXPECT_TRUE(enabled == disabled);
+    std::unique_ptr<QStyle> embossing(QStyleFactory::create("Windows"));
+    ASSERT_TRUE(embossing);
+    for (QStyle *style : {QApplication::style(), embossing.get()}) {
+        SCOPED_TRACE(style->name().toStdString());
+        Fm->StatusLabel->setStyle(style);
+        const QImage enabled = Fm->grab().toImage().copy(label);
+        Fm->SetPanelsEnabled(false);
+        const QImage disabled = Fm->grab().toImage().copy(label);
+        Fm->SetPanelsEnabled(true);
+        EXPECT_TRUE(enabled == disabled);
+    }
+    Fm->StatusLabel->setStyle(QApplication::style());
 }
 
 TEST_F(Window, ChipListDropsSixRowsAndScrollsToTheLast)
@@ -462,7 +471,12 @@ TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
     mkdir((Dir + "/out").c_str(), 0755);
     const std::string in = Dir + "/in/first.hex";
     WriteBytes(in, HexFile({Word8, Id1234, Eep0, Fuse3FF5}));
+    // The dialog opens in the HEX folder; the program's folder is current
+    // again afterwards.
+    Fm->WorkState.HexDir = Dir + "/in/";
+    ASSERT_NE(Fm->WorkState.ProgramDir, Fm->WorkState.HexDir);
     Load(in);
+    EXPECT_EQ(Ui.DialogDirs.back(), Dir + "/in");
     EXPECT_TRUE(Ui.Boxes.empty());
     EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <first.hex>");
     EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/in/");
@@ -485,6 +499,7 @@ TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
 
     Fm->WorkState.NewDataListed = true;
     Ui.SaveNames = {Dir + "/out/second.hex"};
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(Dir)));
     Fm->SaveButt->click();
     EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <second.hex>");
     EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/out/");

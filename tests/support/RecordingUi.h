@@ -3,6 +3,7 @@
 #include "app/UiServices.h"
 
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ public:
     std::deque<TAnswer> Answers;     // empty: Ok / No / Cancel, the safe answer
     std::deque<std::string> OpenNames;
     std::deque<std::string> SaveNames;
+    std::vector<std::string> DialogDirs; // the current folder as each dialog opened
     std::vector<TFileDialog> Dialogs;
     int Outputs = 0;
     int Beeps = 0;
@@ -66,11 +68,13 @@ public:
     std::string OpenFileName(const TFileDialog &dialog) override
     {
         Dialogs.push_back(dialog);
+        DialogDirs.push_back(std::filesystem::current_path().string());
         return Take(OpenNames);
     }
     std::string SaveFileName(const TFileDialog &dialog) override
     {
         Dialogs.push_back(dialog);
+        DialogDirs.push_back(std::filesystem::current_path().string());
         return Take(SaveNames);
     }
     void ShowHelpContents() override { ++HelpShown; }
