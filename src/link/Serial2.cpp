@@ -281,6 +281,7 @@ void TSerial::Open()
     FHandle = fd;
     ++FGeneration;
     FActive = true;
+    FLineLost = false;
     ApplySettings(fd);
     AskLowLatency(fd);
     SetSignal(1, true);
@@ -373,6 +374,7 @@ void TSerial::LoseLine(int code)
 {
     if (!FActive)
         return;
+    FLineLost = true;
     HandleError(code);
     // A handler of the error may have closed the port already.
     if (FActive)
