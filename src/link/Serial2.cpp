@@ -568,9 +568,17 @@ void TSerial::HandleError(int code)
     }
 }
 
+std::string TSerial::ErrorText(int code)
+{
+    // Every ioctl we make is a terminal's: ENOTTY means the device is none.
+    if (code == ENOTTY)
+        return "not a serial device";
+    return std::strerror(code);
+}
+
 void TSerial::ShowErrorDialog(int code)
 {
-    ShowBox(std::strerror(code));
+    ShowBox(ErrorText(code));
 }
 
 void TSerial::ShowBox(const std::string &text)

@@ -87,6 +87,9 @@ public:
     eNotifyErr NotifyErrors = neDialog;
     // errno of the last failure recorded.
     int ErrorCode() const { return FErrorCode; }
+    // The last failure in the user's words.
+    std::string ErrorText() const { return ErrorText(FErrorCode); }
+    static std::string ErrorText(int code);
 
     TNotifyEvent OnRxData;
     TNotifyEvent OnTxEmpty;

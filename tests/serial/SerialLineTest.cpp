@@ -168,6 +168,9 @@ TEST_F(SerialTest, OnlyTerminalsAreOpened)
         Serial.SetActive(true);
         EXPECT_FALSE(Serial.Active()) << c.Path;
         EXPECT_EQ(Serial.ErrorCode(), c.Code) << c.Path;
+        EXPECT_EQ(Serial.ErrorText(), c.Code == ENOTTY ? "not a serial device"
+                                                       : std::strerror(c.Code))
+            << c.Path;
         // The window sends Hello after a failed open too.
         Serial.WriteChar(0x01);
     }
