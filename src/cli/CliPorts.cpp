@@ -8,10 +8,7 @@
 #include <map>
 #include <tuple>
 
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -59,29 +56,16 @@ bool Exists(const fs::path &path)
     return fs::exists(path, ec);
 }
 
-// The driver's own answer, for kernels that do not publish the port type.
-bool DriverKnowsUart(const std::string &node)
-{
-    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    serial_struct info{};
-    const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    ::close(fd);
-    return known;
-}
-
 // A ttyS node has a UART behind it when a driver holds the device and the
-// port type is not "unknown" (0).
-bool HasHardware(const fs::path &ttyDir, const std::string &node)
+// port type, where the kernel publishes it, is not "unknown" (0). Decided
+// from sysfs alone: opening a port to ask its driver raises DTR and RTS,
+// which resets many boards.
+bool HasHardware(const fs::path &ttyDir)
 {
-    if (!Exists(ttyDir))
-        return DriverKnowsUart(node);
     if (!Exists(ttyDir / "device" / "driver"))
         return false;
-    if (Exists(ttyDir / "type"))
-        return std::atoi(FirstLine(ttyDir / "type").c_str()) != PORT_UNKNOWN;
-    return DriverKnowsUart(node);
+    return !Exists(ttyDir / "type")
+           || std::atoi(FirstLine(ttyDir / "type").c_str()) != PORT_UNKNOWN;
 }
 
 // Folders from the tty's device up to, not including, the device tree's root.
@@ -146,7 +130,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TPortRoots &roots)
         long number = 0;
         const int kind = KindOf(name, number);
         if (kind != OtherKind
-            && (!Kinds[kind].NeedsHardware || HasHardware(ttyClass / name, (dev / name).string())))
+            && (!Kinds[kind].NeedsHardware || HasHardware(ttyClass / name)))
             nodes.push_back(name);
     }
     // A stable name may point at a node of a name no pattern knows (a vendor's

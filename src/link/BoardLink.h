@@ -27,7 +27,7 @@ public:
     // off during a bulk erase and a blank test, and Cancel does not reach
     // them; without this a board that falls silent there would hold the
     // window forever. Acts like the watchdog after LongJobLimit silent ticks,
-    // or after LostLineLimit once the line is known to be gone.
+    // or after LostLineLimit once a line that was open is known to be gone.
     void LongJobTimer();
     static constexpr int32_t LongJobLimit = 60;
     static constexpr int32_t LostLineLimit = 2;

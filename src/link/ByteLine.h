@@ -14,7 +14,7 @@ public:
     virtual void WriteString(const std::string &text) = 0;
     // 1 and ch set when a byte was waiting, else 0; never blocks.
     virtual int ReadChar(uint8_t &ch) = 0;
-    // True when nothing can come any more (the line hung up, the adapter was
-    // pulled out, the port is closed).
+    // True when nothing can come any more on a line that was open: it hung
+    // up or the adapter was pulled out. Not for a port that never opened.
     virtual bool LineLost() const { return false; }
 };

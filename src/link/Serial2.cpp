@@ -281,6 +281,7 @@ void TSerial::Open()
     FHandle = fd;
     ++FGeneration;
     FActive = true;
+    FLineLost = false;
     ApplySettings(fd);
     AskLowLatency(fd);
     SetSignal(1, true);
@@ -373,6 +374,7 @@ void TSerial::LoseLine(int code)
 {
     if (!FActive)
         return;
+    FLineLost = true;
     HandleError(code);
     // A handler of the error may have closed the port already.
     if (FActive)
@@ -566,9 +568,17 @@ void TSerial::HandleError(int code)
     }
 }
 
+std::string TSerial::ErrorText(int code)
+{
+    // Every ioctl we make is a terminal's: ENOTTY means the device is none.
+    if (code == ENOTTY)
+        return "not a serial device";
+    return std::strerror(code);
+}
+
 void TSerial::ShowErrorDialog(int code)
 {
-    ShowBox(std::strerror(code));
+    ShowBox(ErrorText(code));
 }
 
 void TSerial::ShowBox(const std::string &text)

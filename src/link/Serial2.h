@@ -87,6 +87,9 @@ public:
     eNotifyErr NotifyErrors = neDialog;
     // errno of the last failure recorded.
     int ErrorCode() const { return FErrorCode; }
+    // The last failure in the user's words.
+    std::string ErrorText() const { return ErrorText(FErrorCode); }
+    static std::string ErrorText(int code);
 
     TNotifyEvent OnRxData;
     TNotifyEvent OnTxEmpty;
@@ -109,8 +112,9 @@ public:
     bool Active() const { return FActive; }
     // Closes the port if open, then opens it if value is true.
     void SetActive(bool value);
-    // The port is not open: never opened, closed, or its line hung up.
-    bool LineLost() const override { return !FActive; }
+    // The line hung up or its device went away after the port had opened;
+    // false again once an open succeeds. A port that never opened is not lost.
+    bool LineLost() const override { return FLineLost; }
 
     // Low-latency delivery asked of the driver at open (USB adapters then
     // hand over received bytes at once instead of every 16 ms): errno of a
@@ -196,6 +200,7 @@ private:
     int FTxCount = 0;
     int FLowLatencyRefusal = 0;
     bool FLowLatencyOn = false;
+    bool FLineLost = false;
     int FSavedSerialFlags = 0;  // the driver's flags before we set low latency
 
     // Shared with the event thread.

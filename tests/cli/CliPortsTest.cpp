@@ -8,6 +8,9 @@
 #include <fstream>
 #include <random>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -163,6 +166,36 @@ TEST_F(CliPortsTest, ListsAdaptersUartsAndStableNames)
             want.insert(0, shift, ' ');
         EXPECT_EQ(lines[i], want);
     }
+}
+
+// Opening a UART's node raises DTR and RTS, which resets many boards: the
+// list comes from sysfs alone, also where the kernel says less than usual.
+TEST_F(CliPortsTest, ListingOpensNoDevice)
+{
+    for (const char *name : {"ttyS0", "ttyS1", "ttyS2", "ttyUSB0"})
+        Node(name);
+    Device("platform/serial8250", "platform", "serial8250");
+    Tty("ttyS0", "platform/serial8250");      // a driver, the port type not published
+    Tty("ttyS1", "platform/serial8250", "0"); // no UART in the slot
+    // ttyS2: nothing in sysfs at all.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, Roots.Dev.c_str(), IN_OPEN), 0);
+
+    EXPECT_EQ(Lines(), (std::vector<std::string>{Roots.Dev + "/ttyUSB0  driver unknown",
+                                                 Roots.Dev + "/ttyS0    driver serial8250"}));
+    std::vector<std::string> opened;
+    alignas(inotify_event) char buf[4096];
+    for (ssize_t n; (n = read(watch, buf, sizeof buf)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *e = reinterpret_cast<const inotify_event *>(buf + at);
+            if (e->len > 0 && !(e->mask & IN_ISDIR))
+                opened.push_back(e->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    close(watch);
+    EXPECT_TRUE(opened.empty()) << opened.front();
 }
 
 } // namespace

@@ -179,7 +179,7 @@ TEST_F(LinkEndToEnd, TwelveC671WithOscCalWordAndVerifyFailures)
 
     const TTraceBytes trace = Trace();
     EXPECT_EQ(HexBytes(trace.Host), HexBytes(host));
-    // The board's side of the programming, as in the worked example.
+    // The board's replies to the programming, byte for byte.
     const std::string board = "PYYQPY" + Times("M", 1025) + "PYYQ";
     EXPECT_EQ(trace.Board.substr(0, board.size()), board);
 }

@@ -119,6 +119,35 @@ TEST_F(SerialTest, BytesSentBeforeTheHangUpAreDeliveredFirst)
     EXPECT_EQ(Errors, std::vector<int>{EIO});
 }
 
+// Only a line that was open and then went away counts as lost: an operation
+// on a port that never opened waits out the normal watchdog.
+TEST_F(SerialTest, OnlyALineThatWasOpenIsLost)
+{
+    const std::string path = Pty.Path;
+    Serial.SetDevicePath("/nonexistent/varnel-tty");
+    Serial.SetActive(true);
+    ASSERT_FALSE(Serial.Active());
+    EXPECT_FALSE(Serial.LineLost()) << "never opened";
+    Serial.SetDevicePath(path);
+    Open();
+    EXPECT_FALSE(Serial.LineLost()) << "open";
+    Serial.SetActive(false);
+    EXPECT_FALSE(Serial.LineLost()) << "closed on purpose";
+    Open();
+    Pty.HangUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Serial.Active(); }, 3000));
+    EXPECT_TRUE(Serial.LineLost()) << "hung up";
+    // Reconnect tries that fail keep it lost; one that succeeds ends it.
+    Serial.SetDevicePath("/nonexistent/varnel-tty");
+    Serial.SetActive(true);
+    EXPECT_TRUE(Serial.LineLost()) << "reopen failed";
+    TPty second;
+    Serial.SetDevicePath(second.Path);
+    Serial.SetActive(true);
+    ASSERT_TRUE(Serial.Active());
+    EXPECT_FALSE(Serial.LineLost()) << "reopened";
+}
+
 TEST_F(SerialTest, OnlyTerminalsAreOpened)
 {
     char folder[] = "/tmp/varnel-notty-XXXXXX";
@@ -139,6 +168,9 @@ TEST_F(SerialTest, OnlyTerminalsAreOpened)
         Serial.SetActive(true);
         EXPECT_FALSE(Serial.Active()) << c.Path;
         EXPECT_EQ(Serial.ErrorCode(), c.Code) << c.Path;
+        EXPECT_EQ(Serial.ErrorText(), c.Code == ENOTTY ? "not a serial device"
+                                                       : std::strerror(c.Code))
+            << c.Path;
         // The window sends Hello after a failed open too.
         Serial.WriteChar(0x01);
     }

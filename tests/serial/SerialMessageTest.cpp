@@ -28,7 +28,7 @@ const TAssemblyCase AssemblyCases[] = {
     {"zero bytes are data", 2, 3, 0, {2, 0, 0, 3}, {std::string("\x02\0\0\x03", 4)}},
 };
 
-TEST(SerialMessageTest, AssemblesMessagesAsSpecified)
+TEST(SerialMessageTest, AssemblesMessagesByMode)
 {
     for (const TAssemblyCase &c : AssemblyCases) {
         TMessageAssembly assembly;
