@@ -17,7 +17,6 @@ set(VARNEL_APPSTREAM_ID "org.example.varnel.varnelpro" CACHE STRING
     "AppStream component id, reverse-DNS of the home page")
 set(VARNEL_MAINTAINER "Varnel Programmer developers <varnel@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
-set(VARNEL_RELEASE_DATE 2026-12-09) # of release ${PROJECT_VERSION}
 
 set(VARNEL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/varnelpro)
 
