@@ -76,6 +76,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # varnelpro_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARNEL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # needs dpkg-shlibdeps (dpkg-dev) and file
+# Qt Multimedia plays the sounds through GStreamer: autoaudiosink, pulsesink and
+# wavparse are in plugins-good (which pulls in plugins-base); without them the
+# program runs silent.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-plugins-good")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gputils, srecord")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
