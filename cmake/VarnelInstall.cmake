@@ -17,7 +17,6 @@ set(VARNEL_APPSTREAM_ID "org.example.varnel.varnelpro" CACHE STRING
     "AppStream component id, reverse-DNS of the home page")
 set(VARNEL_MAINTAINER "Varnel Programmer developers <varnel@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
-set(VARNEL_RELEASE_DATE 2026-12-09) # of release ${PROJECT_VERSION}
 
 set(VARNEL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/varnelpro)
 
@@ -77,6 +76,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # varnelpro_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARNEL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # needs dpkg-shlibdeps (dpkg-dev) and file
+# Qt Multimedia plays the sounds through GStreamer: autoaudiosink, pulsesink and
+# wavparse are in plugins-good (which pulls in plugins-base); without them the
+# program runs silent.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-plugins-good")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gputils, srecord")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QAudioDevice>
 #include <QLoggingCategory>
@@ -29,10 +30,12 @@ QUrl DataFileUrl(const char *name, const char *qrcFolder)
     const TStartPlace place = ThisStartPlace();
     const std::string path =
         FindDataFile(name, DataSearchFolders(place.CurrentFolder, place.DataFolder));
-    const QUrl url = path.empty()
-                         ? QUrl(QStringLiteral("qrc:/%1/%2").arg(qrcFolder, name))
-                         : QUrl::fromLocalFile(QString::fromStdString(path));
+    const QString builtIn = QStringLiteral(":/%1/%2").arg(qrcFolder, name);
+    const QUrl url = path.empty() ? QUrl(QStringLiteral("qrc") + builtIn)
+                                  : QUrl::fromLocalFile(QString::fromStdString(path));
     qCInfo(DataFilesLog).noquote() << name << "->" << url.toString();
+    if (path.empty() && !QFile::exists(builtIn))
+        qCWarning(DataFilesLog).noquote() << name << "not found, and no built-in copy";
     return url;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <stdlib.h>
 
 namespace fs = std::filesystem;
@@ -36,6 +37,15 @@ const TFoldersCase FoldersCases[] = {
     {"DoubledSeparators", {"/opt/vp/bin//", "/w//", "/h", "", false}, "/opt/vp/bin/",
      "/opt/vp/bin/"},
 };
+
+// Shown by a failing case instead of the struct's raw bytes.
+void PrintTo(const TFoldersCase &c, std::ostream *os)
+{
+    const TStartPlace &p = c.Place;
+    *os << c.Name << " {program " << p.ProgramFolder << ", current " << p.CurrentFolder
+        << ", home " << p.HomeFolder << ", data " << (p.DataFolder.empty() ? "-" : p.DataFolder)
+        << (p.FromDesktop ? ", from the menu}" : ", from a shell}");
+}
 
 class StartFolderRules : public ::testing::TestWithParam<TFoldersCase>
 {

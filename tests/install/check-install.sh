@@ -16,6 +16,7 @@ fail() {
     failures=$((failures + 1))
 }
 ok() { echo "ok: $*"; }
+not() { ! "$@"; }
 check() { # check "what" command...
     local what=$1
     shift
@@ -27,15 +28,11 @@ for tool in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps man cpack
 done
 [ "$failures" -eq 0 ] || exit 1
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[ -n "$version" ] || { echo "FAIL: no project version in $build" >&2; exit 1; }
-
-# --- Desktop entry and metainfo --------------------------------------------------
-check "desktop entry validates" desktop-file-validate "$src/res/desktop/varnelpro.desktop"
-metainfo=$(ls "$build"/*.metainfo.xml 2>/dev/null | head -n 1)
-check "metainfo validates" appstreamcli validate --no-net "${metainfo:-missing.metainfo.xml}"
-check "metainfo names release $version" grep -q "<release version=\"$version\"" \
-    "${metainfo:-/dev/null}"
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+version=$(cached CMAKE_PROJECT_VERSION)
+appstream_id=$(cached VARNEL_APPSTREAM_ID)
+[ -n "$version" ] && [ -n "$appstream_id" ] ||
+    { echo "FAIL: no project version or AppStream id in $build" >&2; exit 1; }
 
 # --- Install into a temporary prefix ---------------------------------------------
 stage=$tmp/stage
@@ -54,6 +51,13 @@ for f in bin/varnelpro bin/varnelpro-cli bin/varnel-board \
     [ -e "$stage/usr/$f" ] || fail "not installed: $f"
 done
 
+# --- Desktop entry and metainfo, as installed ------------------------------------
+check "desktop entry validates" \
+    desktop-file-validate "$stage/usr/share/applications/varnelpro.desktop"
+metainfo=$stage/usr/share/metainfo/$appstream_id.metainfo.xml
+check "metainfo validates" appstreamcli validate --no-net "$metainfo"
+check "metainfo names release $version" grep -q "<release version=\"$version\"" "$metainfo"
+
 # --- The installed programs, started from another folder -------------------------
 work=$tmp/work
 mkdir -p "$work"
@@ -63,12 +67,13 @@ check "varnelpro-cli chips lists 38 chips" \
     test "$(printf '%s\n' "$chips" | grep -c '^1[26]')" -eq 38
 printf '%s\n' "$chips" | grep -q '^16F877 ' || fail "varnelpro-cli chips: no 16F877"
 
-run_window() { # run_window <log> [options]: the window on the virtual board, closed by itself
-    local log=$1
-    shift
+run_program() { # run_program <program> <log> [options]: on the virtual board, closes itself
+    local program=$1 log=$2
+    shift 2
     QT_LOGGING_RULES="varnelpro.files.info=true" timeout 60 \
-        "$bin/varnelpro" --simulate --quit-after 1500 "$@" >"$log" 2>&1
+        "$program" --simulate --quit-after 1500 "$@" >"$log" 2>&1
 }
+run_window() { run_program "$bin/varnelpro" "$@"; }
 if run_window "$tmp/shell.log"; then ok "varnelpro --simulate starts and closes"; else
     fail "varnelpro --simulate (exit $?)"
     cat "$tmp/shell.log" >&2
@@ -103,6 +108,22 @@ XDG_CONFIG_HOME=$tmp/blocked run_window "$tmp/blocked.log" --desktop ||
     fail "varnelpro --desktop with a blocked settings folder (exit $?)"
 check "a blocked settings folder is reported" \
     grep -q "cannot use the settings folder $tmp/blocked/varnelpro" "$tmp/blocked.log"
+
+# Files missing from the installed data folder: the built-in copies stand in.
+bare=$tmp/bare
+cp -a "$stage" "$bare"
+rm "$bare/usr/share/varnelpro/chin.wav" "$bare/usr/share/varnelpro/VarnPro.html"
+mkdir -p "$tmp/elsewhere"
+cd "$tmp/elsewhere" || exit 1
+run_program "$bare/usr/bin/varnelpro" "$tmp/bare.log" ||
+    fail "varnelpro with files missing from its data folder (exit $?)"
+check "a missing chin.wav falls back to the built-in copy" \
+    grep -qF "chin.wav -> qrc:/sounds/chin.wav" "$tmp/bare.log"
+check "a missing help page falls back to the built-in copy" \
+    grep -qF "VarnPro.html -> qrc:/help/VarnPro.html" "$tmp/bare.log"
+check "the built-in copies are there" not grep -q "no built-in copy" "$tmp/bare.log"
+check "the sounds still there come from the data folder" \
+    grep -qF "click.wav -> file://$bare/usr/share/varnelpro/click.wav" "$tmp/bare.log"
 cd "$work" || exit 1
 
 # --- Manual pages: render cleanly and cover every option of --help --------------
@@ -175,7 +196,7 @@ else
         ./usr/share/icons/hicolor/16x16/apps/varnelpro.png \
         ./usr/share/icons/hicolor/256x256/apps/varnelpro.png \
         ./usr/share/icons/hicolor/scalable/apps/varnelpro.svg \
-        "./usr/share/metainfo/$(basename "${metainfo:-none}")" \
+        "./usr/share/metainfo/$appstream_id.metainfo.xml" \
         ./usr/share/man/man1/varnelpro.1.gz ./usr/share/man/man1/varnelpro-cli.1.gz \
         ./usr/share/man/man1/varnel-board.1.gz \
         ./usr/share/bash-completion/completions/varnelpro-cli; do
@@ -185,6 +206,9 @@ else
     for lib in libqt6widgets6 libqt6multimedia6 libc6; do
         grep -q "$lib" <<<"$depends" || fail "$deb does not depend on $lib: $depends"
     done
+    recommends=$(dpkg-deb -f "$tmp/pkg/$deb" Recommends)
+    grep -qw "gstreamer1.0-plugins-good" <<<"$recommends" ||
+        fail "$deb does not recommend the GStreamer sound plugins: $recommends"
     ok "package file list and dependencies"
 fi
 
