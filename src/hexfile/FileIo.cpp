@@ -133,14 +133,16 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
 
 // Writes text to a new file beside target and renames it over target. The
 // new file gets the old one's owner, group and mode; when the owner cannot
-// be kept (the file belongs to someone else) or the folder takes no new file,
-// the file is written in place.
-bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old)
+// be kept (the file belongs to someone else), or the folder takes no new file
+// and inPlace allows it, the file is written in place.
+bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old,
+                 TInPlace inPlace)
 {
     std::string tempName;
     int tempFd = -1;
     if (!CreateNear(target, old ? 0600 : 0666, tempName, tempFd))
-        return old && FolderRefuses() && WriteInPlace(target, text);
+        return old && inPlace == TInPlace::WhenFolderRefuses && FolderRefuses()
+                && WriteInPlace(target, text);
     TFd temp(tempFd);
     bool ok = WriteAll(temp.Fd, text) && ::fsync(temp.Fd) == 0;
     if (ok && old) {
@@ -163,12 +165,12 @@ bool ReplaceFile(const fs::path &target, const std::string &text, const struct s
 
 } // namespace
 
-bool SaveFileText(const std::string &path, const std::string &text)
+bool SaveFileText(const std::string &path, const std::string &text, TInPlace inPlace)
 {
     const fs::path target = FollowLinks(path);
     struct stat old = {};
     if (::lstat(target.c_str(), &old) != 0)
-        return errno == ENOENT && ReplaceFile(target, text, nullptr);
+        return errno == ENOENT && ReplaceFile(target, text, nullptr, inPlace);
     if (!S_ISREG(old.st_mode)) {
         errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         return false;
@@ -177,6 +179,6 @@ bool SaveFileText(const std::string &path, const std::string &text)
         return false;
     if (old.st_nlink > 1)
         return WriteInPlace(target, text);
-    return ReplaceFile(target, text, &old);
+    return ReplaceFile(target, text, &old, inPlace);
 }
 

@@ -32,4 +32,9 @@ bool WriteAll(int fd, const std::string &text);
 // complete copy written beside it; one with several names, or one whose owner
 // cannot be kept, is rewritten in place after a backup copy beside it that is
 // put back on failure. Any failure leaves the old content; errno then says why.
-bool SaveFileText(const std::string &path, const std::string &text);
+// A file whose folder takes no new file is refused, unless inPlace allows
+// rewriting it in place: right for a save the user asks for, wrong for a
+// file that other runs read, which must never be seen half written.
+enum class TInPlace { Never, WhenFolderRefuses };
+bool SaveFileText(const std::string &path, const std::string &text,
+                  TInPlace inPlace = TInPlace::Never);
