@@ -106,6 +106,11 @@ const std::vector<TOptionRule> &OptionRules()
          [](TBoardOptions &o, long long v, const std::string &) {
              o.Faults.LoseQFrom = static_cast<int>(v);
          }},
+        {"--new-chip-after", K::Number, 1, INT_MAX,
+         "N     after End number N a blank chip is in the socket",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.Faults.NewChipAfter = static_cast<int>(v);
+         }},
     };
     return List;
 }

@@ -25,7 +25,7 @@ std::string LoadBoardImage(TBoardChip &chip, const std::string &path)
     ws.SetInitialFuseValue();
     const THexLoadOutcome outcome = LoadHexFile(ws, path, false);
     if (outcome.Status != THexLoadStatus::Ok)
-        return outcome.Message.empty() ? LoadProblemMessage : outcome.Message;
+        return LoadFailureText(outcome, path);
 
     TBoardChip loaded;
     for (size_t i = 0; i < ws.RomData.size() && i < loaded.Rom.size(); ++i) {

@@ -317,6 +317,9 @@ TVirtualBoard::TReply TVirtualBoard::RunAbort(const TArgs &)
 TVirtualBoard::TReply TVirtualBoard::RunEnd(const TArgs &)
 {
     ++FEndCount;
+    // The operator swapped the chip between two operations.
+    if (FFaults.NewChipAfter > 0 && FEndCount == FFaults.NewChipAfter)
+        FChip.Erase();
     if (FFaults.LoseQFrom > 0 && FEndCount >= FFaults.LoseQFrom)
         return {};
     return {ReplyEnd};

@@ -43,6 +43,7 @@ struct TBoardFaults
     bool FailConfig = false; // configuration and ID writes answer "F"
     int CorruptWordAt = -1;  // this program address keeps bit 0 flipped, answered "M"
     int LoseQFrom = 0;       // End number this and later (counted from 1) get no "Q"
+    int NewChipAfter = 0;    // after End number this a blank chip is in the socket
 };
 
 // Byte-level emulation of the programmer board: deterministic and timeless.

@@ -7,38 +7,11 @@
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
 #include "cli/CliReport.h"
-#include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 
-#include <cerrno>
+#include <QCryptographicHash>
+
 #include <cstdio>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-// Why the system cannot read path, "" when it can. Opened without blocking:
-// a FIFO would hold the open until someone writes to it.
-std::string ReadProblem(const std::string &path)
-{
-    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Fd < 0)
-        return std::strerror(errno);
-    struct stat info {};
-    if (::fstat(file.Fd, &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
-        return std::strerror(EISDIR);
-    if (!S_ISREG(info.st_mode))
-        return "not a regular file";
-    char byte = 0;
-    return ::read(file.Fd, &byte, 1) < 0 ? std::strerror(errno) : std::string();
-}
-
-} // namespace
 
 int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term)
 {
@@ -52,19 +25,24 @@ int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerm
 }
 
 int LoadCliImage(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term,
-                 bool forProgram)
+                 bool forProgram, std::string *sha256)
 {
     if ((!args.OscCal.empty() || args.KeepOscCal) && !ws.OscCalFamily) {
         term.Message(std::string(args.KeepOscCal ? "--keep-osccal" : "--osccal")
                      + " applies to the chips with a calibration word (12C67x) only.");
         return ecBadInput;
     }
-    const THexLoadOutcome outcome = LoadHexFile(ws, args.File, false);
+    std::string bytes;
+    const THexLoadOutcome outcome = LoadHexFile(ws, args.File, false, &bytes);
     if (outcome.Status != THexLoadStatus::Ok) {
-        const std::string problem = ReadProblem(args.File);
-        term.Message(problem.empty() ? outcome.Message
-                                     : outcome.Message + "\n" + args.File + ": " + problem);
+        term.Message(LoadFailureText(outcome, args.File));
         return ecFileRefused;
+    }
+    if (sha256) {
+        *sha256 = QCryptographicHash::hash(QByteArray::fromStdString(bytes),
+                                           QCryptographicHash::Sha256)
+                          .toHex()
+                          .toStdString();
     }
     if (!args.OscCal.empty()) {
         StoreOscCal(ws, args.OscCal);

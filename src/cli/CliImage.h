@@ -19,9 +19,10 @@ int SelectCliChip(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerm
 // chip whose file lacks the calibration word is refused unless --osccal
 // gives it (or --keep-osccal takes it from the chip later): the window asks
 // for the value there, and a script cannot. A file the system cannot read is
-// named with the system's reason on a second line.
+// named with the system's reason on a second line. sha256, when given,
+// receives the lowercase hex digest of the very bytes that were loaded.
 int LoadCliImage(const TCliArgs &args, TWorkState &ws, TFusePanel &fuses, TTerminal &term,
-                 bool forProgram);
+                 bool forProgram, std::string *sha256 = nullptr);
 
 // The image summary on standard output (hexinfo, read), with every pad line
 // after it for --dump.

@@ -37,9 +37,11 @@ size_t Utf8Length(const std::string &text, size_t i)
     return length;
 }
 
-int OpenForAppend(const std::string &path)
+// A missing log is created; only a regular file is taken, as a FIFO would
+// hold the run until something reads it.
+int OpenForAppend(const std::string &path, std::string &problem)
 {
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    return OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, problem, 0644);
 }
 
 std::string Field(const char *name, const std::string &value)
@@ -110,16 +112,22 @@ std::string LogLine(const TLogEntry &entry)
 
 bool CheckLogFile(const std::string &path, std::string &error)
 {
-    const TFd file(OpenForAppend(path));
+    std::string problem;
+    const TFd file(OpenForAppend(path, problem));
     if (file.Fd < 0)
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + problem;
     return file.Fd >= 0;
 }
 
 bool AppendLogLine(const std::string &path, const std::string &line, std::string &error)
 {
-    TFd file(OpenForAppend(path));
-    if (file.Fd >= 0 && WriteAll(file.Fd, line + "\n") && file.Close())
+    std::string problem;
+    TFd file(OpenForAppend(path, problem));
+    if (file.Fd < 0) {
+        error = path + ": " + problem;
+        return false;
+    }
+    if (WriteAll(file.Fd, line + "\n") && file.Close())
         return true;
     error = path + ": " + std::strerror(errno);
     return false;

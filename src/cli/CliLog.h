@@ -26,7 +26,8 @@ std::string JsonText(const std::string &text);
 // The entry as one JSON object on one line, without the line break.
 std::string LogLine(const TLogEntry &entry);
 
-// Opens path for appending, creating it; false with error when it cannot.
+// Opens path for appending, creating it; false with error when it cannot or
+// when it is not a regular file.
 bool CheckLogFile(const std::string &path, std::string &error);
 
 // Appends line and a line break in one write, so that runs sharing a log

@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,19 +50,25 @@ bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers)
 bool LoadNextSerial(const std::string &path, uint32_t start, uint32_t &next,
                     std::string &error)
 {
-    std::FILE *file = std::fopen(path.c_str(), "r");
-    if (!file) {
+    std::string problem;
+    const TFd file(OpenRegularFile(path, O_RDONLY, problem));
+    if (file.Fd < 0) {
         if (errno == ENOENT) {
             next = start;
             return true;
         }
+        error = path + ": " + problem;
+        return false;
+    }
+    // The first line holds the number; a number is a few bytes.
+    char buffer[64];
+    const ssize_t got = ::read(file.Fd, buffer, sizeof buffer);
+    if (got < 0) {
         error = SystemReason(path);
         return false;
     }
-    char line[64] = {};
-    const bool got = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    std::string text = got ? line : "";
+    const std::string content(buffer, static_cast<size_t>(got));
+    std::string text = content.substr(0, content.find('\n'));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     unsigned long long value = 0;
@@ -79,4 +90,45 @@ bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error)
         return true;
     error = SystemReason(path);
     return false;
+}
+
+bool CheckSerialFile(const std::string &path, std::string &error)
+{
+    std::string problem;
+    if (CanSaveFile(path, problem))
+        return true;
+    error = path + ": " + problem;
+    return false;
+}
+
+TSerialLock::~TSerialLock()
+{
+    if (Fd >= 0)
+        ::close(Fd); // releases the lock
+}
+
+bool TSerialLock::Take(const std::string &path, std::string &error)
+{
+    namespace fs = std::filesystem;
+    // Beside the file itself, so that every name for it takes the same lock;
+    // the lock file stays, as removing it would let a waiting run lock a
+    // file that is already gone.
+    const fs::path target = FileBehindLinks(path);
+    const std::string lockPath =
+            (target.parent_path() / ("." + target.filename().string() + ".lock")).string();
+    std::string problem;
+    const int fd = OpenRegularFile(lockPath, O_RDWR | O_CREAT, problem, 0666);
+    if (fd < 0) {
+        error = lockPath + ": " + problem;
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK
+                ? path + ": in use by another run (" + lockPath + " is locked)."
+                : SystemReason(lockPath);
+        ::close(fd);
+        return false;
+    }
+    Fd = fd;
+    return true;
 }

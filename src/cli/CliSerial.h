@@ -19,10 +19,34 @@ struct TSerialNumbers
 bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers);
 
 // The number the next chip takes: the file's when the file exists, else
-// start. False with error when the file cannot be read or holds no number.
+// start. False with error when the file cannot be read, is not a regular
+// file (a FIFO would block the open) or holds no number.
 bool LoadNextSerial(const std::string &path, uint32_t start, uint32_t &next,
                     std::string &error);
 
 // Writes next through a temporary file in the same folder and a rename, so
 // that a crash or a full disk never leaves half a number behind.
 bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error);
+
+// True when SaveNextSerial could write path now; false with error naming the
+// file and the reason, so that it is refused before any chip is burnt.
+bool CheckSerialFile(const std::string &path, std::string &error);
+
+// Keeps other runs from the serial-number file from the load of the number
+// to the save of the last one: two programmers sharing one file must not
+// hand out the same number. An exclusive flock on ".NAME.lock" beside it,
+// held until destruction.
+class TSerialLock
+{
+public:
+    TSerialLock() = default;
+    TSerialLock(const TSerialLock &) = delete;
+    TSerialLock &operator=(const TSerialLock &) = delete;
+    ~TSerialLock();
+
+    // False with error when another run holds the lock or it cannot be made.
+    bool Take(const std::string &path, std::string &error);
+
+private:
+    int Fd = -1;
+};

@@ -13,10 +13,7 @@
 #include "link/Serial2.h"
 #include "view/HexText.h"
 
-#include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cerrno>
@@ -44,21 +41,6 @@ std::string SerialText(uint32_t value)
     char text[16];
     std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
     return text;
-}
-
-// Lowercase hex digest of the file, "" when it cannot be read. Only a
-// regular file is hashed: opening a FIFO would wait for a writer.
-std::string FileSha256(const std::string &path)
-{
-    if (!QFileInfo(QString::fromStdString(path)).isFile())
-        return {};
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return hash.result().toHex().toStdString();
 }
 
 TImageValues ImageOf(const TWorkState &ws)
@@ -108,6 +90,7 @@ TCliSession::~TCliSession()
 {
     if (Serial) {
         Serial->OnRxData = nullptr;
+        Serial->OnError = nullptr;
         Serial->SetActive(false);
         Serial.reset();
     }
@@ -138,6 +121,7 @@ int TCliSession::Run()
         code = Args.Repeat ? RunRepeat() : RunChip();
     if (Serial) {
         Serial->OnRxData = nullptr;
+        Serial->OnError = nullptr;
         Serial->SetActive(false);
     }
     const int saved = SaveBoard();
@@ -163,12 +147,22 @@ int TCliSession::Prepare()
     }
     const TCliOp op = Operation();
     if (op == TCliOp::Program || op == TCliOp::Verify) {
-        code = LoadCliImage(Args, Ws, Fuses, Terminal, op == TCliOp::Program);
+        code = LoadCliImage(Args, Ws, Fuses, Terminal, op == TCliOp::Program, &FileSha256);
         if (code != ecSuccess)
             return code;
     }
     if (Args.HasSerial) {
         NextSerial = Args.SerialStart;
+        // Found now, not after the first chip has taken a number that the
+        // file then cannot keep.
+        if (!Args.SerialFile.empty() && !CheckSerialFile(Args.SerialFile, error)) {
+            Terminal.Message("The serial number file cannot be written.\n" + error);
+            return ecFileRefused;
+        }
+        if (!Args.SerialFile.empty() && !SerialLock.Take(Args.SerialFile, error)) {
+            Terminal.Message("The serial number file cannot be used.\n" + error);
+            return ecFileRefused;
+        }
         if (!Args.SerialFile.empty()
             && !LoadNextSerial(Args.SerialFile, Args.SerialStart, NextSerial, error)) {
             Terminal.Message("The serial number file cannot be read.\n" + error);
@@ -249,6 +243,8 @@ int TCliSession::OpenLine()
         Link->Serial1RxData();
         Poke();
     };
+    // A lost line ends the waits at once, not at the next tick.
+    Serial->OnError = [this](QObject *) { Poke(); };
 
     Serial->SetActive(true);
     if (!Serial->Active()) {
@@ -297,7 +293,10 @@ int TCliSession::RunRepeat()
         const int code = RunChip();
         ++(code == ecSuccess ? programmed : failed);
         worst = WorseExitCode(worst, code);
-        if (LineLost() || (Args.HasSerial && SerialUsedUp()) || !Terminal.WaitForNext())
+        // A number the file did not keep would be handed out again by the
+        // next run: no further chip takes one.
+        if (LineLost() || SerialSaveFailed || (Args.HasSerial && SerialUsedUp())
+            || !Terminal.WaitForNext())
             break;
     }
     Terminal.Message("Programmed: " + std::to_string(programmed)
@@ -328,6 +327,7 @@ int TCliSession::AdvanceSerial()
     NextSerial += Args.SerialStep;
     std::string error;
     if (!Args.SerialFile.empty() && !SaveNextSerial(Args.SerialFile, NextSerial, error)) {
+        SerialSaveFailed = true;
         Terminal.Message("The serial number file cannot be written.\n" + error);
         return ecFileRefused;
     }
@@ -529,8 +529,7 @@ int TCliSession::WriteLog(int code)
     if (Serial)
         entry.Port = Serial->DeviceName();
     entry.File = Args.File;
-    if (!Args.File.empty())
-        entry.Sha256 = FileSha256(Args.File);
+    entry.Sha256 = FileSha256;
     if (LogId >= 0) {
         entry.Id = MyIntToHex(LogId, 4);
         entry.Config = MyIntToHex(LogConfig, 4);

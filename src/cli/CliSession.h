@@ -5,6 +5,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliPanel.h"
 #include "cli/CliReport.h"
+#include "cli/CliSerial.h"
 #include "cli/CliTerminal.h"
 #include "link/ByteLine.h"
 
@@ -91,6 +92,9 @@ private:
     bool LineOpen = false;
 
     uint32_t NextSerial = 0;
+    TSerialLock SerialLock;
+    bool SerialSaveFailed = false;
+    std::string FileSha256; // of the bytes loaded, "" when no file was loaded
     bool Logged = false;
     int32_t LogId = -1; // the ID and configuration word sent or read
     int32_t LogConfig = -1;

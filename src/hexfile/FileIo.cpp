@@ -1,6 +1,7 @@
 #include "hexfile/FileIo.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
@@ -52,6 +53,13 @@ bool WriteAll(int fd, const std::string &text)
 }
 
 namespace {
+
+// errno is set too, so that no earlier value passes for this one's.
+std::string NotRegularReason(const struct stat &info)
+{
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+}
 
 // Replaces the content of an open file with text, in place.
 bool Overwrite(int fd, const std::string &text)
@@ -182,3 +190,72 @@ bool SaveFileText(const std::string &path, const std::string &text, TInPlace inP
     return ReplaceFile(target, text, &old, inPlace);
 }
 
+
+int OpenRegularFile(const std::string &path, int flags, std::string &problem, int mode)
+{
+    // Looked at first: a FIFO opened for writing without a reader fails with
+    // a reason that does not say what is wrong.
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        problem = NotRegularReason(info);
+        return -1;
+    }
+    TFd file(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode)));
+    if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0) {
+        const int error = errno;
+        problem = std::strerror(error);
+        errno = error;
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) { // swapped since the look
+        problem = NotRegularReason(info);
+        return -1;
+    }
+    const int fd = file.Fd;
+    file.Fd = -1;
+    return fd;
+}
+
+std::string FileBehindLinks(const std::string &path)
+{
+    return FollowLinks(path).string();
+}
+
+std::string ReadProblem(const std::string &path)
+{
+    std::string problem;
+    const TFd file(OpenRegularFile(path, O_RDONLY, problem));
+    if (file.Fd < 0)
+        return problem;
+    char byte = 0;
+    return ::read(file.Fd, &byte, 1) < 0 ? std::strerror(errno) : std::string();
+}
+
+bool CanSaveFile(const std::string &path, std::string &problem)
+{
+    const fs::path target = FollowLinks(path);
+    struct stat old = {};
+    if (::lstat(target.c_str(), &old) == 0) {
+        if (!S_ISREG(old.st_mode)) {
+            problem = NotRegularReason(old);
+            return false;
+        }
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            problem = std::strerror(errno);
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    // Every way of saving writes a file beside the target first.
+    std::string name;
+    int fd = -1;
+    if (!CreateNear(target, 0600, name, fd)) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(name.c_str());
+    return true;
+}

@@ -26,6 +26,25 @@ bool ReadAll(int fd, std::string &text,
 // Writes all of text; false on any error.
 bool WriteAll(int fd, const std::string &text);
 
+// Opens path without blocking, so that a FIFO cannot wait for its other end,
+// and keeps it only when it is a regular file; mode applies with O_CREAT.
+// -1 otherwise, with problem set to the system's reason or "not a regular
+// file" (and errno to the system's reason, EISDIR or EINVAL).
+int OpenRegularFile(const std::string &path, int flags, std::string &problem, int mode = 0);
+
+// The file that path names once its symbolic links are followed, even when
+// that file does not exist yet: the one SaveFileText writes.
+std::string FileBehindLinks(const std::string &path);
+
+// Why the system cannot read path, "" when it can (a regular file whose
+// first byte reads).
+std::string ReadProblem(const std::string &path);
+
+// True when SaveFileText could replace path now: the file, if it exists, is
+// a regular file the user may write, and its folder takes a new file beside
+// it. Otherwise false, with problem set as for OpenRegularFile.
+bool CanSaveFile(const std::string &path, std::string &problem);
+
 // Saves text as path: a symbolic link is written through to its target; an
 // existing file must be a regular file the user may write, and keeps its
 // owner, group, mode and other names. A file with one name is replaced by a

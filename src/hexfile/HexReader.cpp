@@ -345,7 +345,8 @@ void ResetProgData(TWorkState &ws)
     ws.NewDataListed = false;
 }
 
-THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert)
+THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert,
+                            std::string *bytes)
 {
     std::string text;
     bool read = false;
@@ -357,7 +358,17 @@ THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert
     // Nothing has been touched yet, so an unreadable file loses nothing.
     if (!read)
         return {THexLoadStatus::Refused, LoadProblemMessage};
-    return LoadHexLines(ws, SplitTextLines(text), insert);
+    std::vector<std::string> lines = SplitTextLines(text);
+    if (bytes)
+        *bytes = std::move(text);
+    return LoadHexLines(ws, std::move(lines), insert);
+}
+
+std::string LoadFailureText(const THexLoadOutcome &outcome, const std::string &path)
+{
+    const std::string message = outcome.Message.empty() ? LoadProblemMessage : outcome.Message;
+    const std::string problem = ReadProblem(path);
+    return problem.empty() ? message : message + "\n" + path + ": " + problem;
 }
 
 THexLoadOutcome LoadHexLines(TWorkState &ws, std::vector<std::string> lines, bool insert)

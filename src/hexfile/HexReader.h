@@ -101,7 +101,15 @@ struct THexLoadOutcome
 // On every status but Ok the caller beeps, shows Message and sets "File Error";
 // after PassFailed and Exception it also calls UpDateFuseSettings. On Ok the
 // caller runs the OSCCAL check (OscCalWordMissing) and refreshes the window.
-THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert);
+// bytes, when given, receives the file's content as it was read and scanned,
+// so that a digest describes the image loaded even if the file changes later.
+THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert,
+                            std::string *bytes = nullptr);
+
+// The message of a failed load for a terminal: the outcome's message and,
+// when the system cannot read path, a second line naming the file and the
+// system's reason.
+std::string LoadFailureText(const THexLoadOutcome &outcome, const std::string &path);
 
 // LoadHexFile for lines already read (ws.HexLines becomes lines).
 THexLoadOutcome LoadHexLines(TWorkState &ws, std::vector<std::string> lines, bool insert);

@@ -305,6 +305,9 @@ TEST(VirtualBoard, EachFaultSwitchActs)
           {{0x05}, Words({0x1111, 0x2223, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF})}}},
         {"Q lost from the second End", faults([](TBoardFaults &f) { f.LoseQFrom = 2; }),
          {{End, Text("Q")}, {Start1, Text("P")}, {End, {}}, {End, {}}}},
+        {"new chip after the first End", faults([](TBoardFaults &f) { f.NewChipAfter = 1; }),
+         {{{0x04}, Text("M")}, {Word(0x1111), Text("M")}, {{0xFF, 0xFF}, {}}, {End, Text("Q")},
+          {Start1, Text("P")}, {{0x05}, Words(std::vector<uint16_t>(8, 0x3FFF))}}},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -24,6 +25,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -382,6 +384,13 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
     fs::create_directories(Dir / "folder.hex");
     const std::string locked = Write("locked.hex", ReadBytes(File("eeprom84.hex")));
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string fifo = File("fifo");
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string hex = File("eeprom84.hex");
+    const std::string nowhere = File("no/folder/serial");
+    // A FIFO would block an open for good: the command must not wait on it.
+    const char *guard = "timeout -s KILL 20 ";
     const struct
     {
         const char *Name;
@@ -408,6 +417,20 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
         {"unwritable log",
          {"erase", "--chip", "16F84", "--simulate", "--log", File("folder.hex")}, "", 2,
          "The log file cannot be written.\n" + File("folder.hex") + ": Is a directory"},
+        {"serial file in a missing folder",
+         {"program", hex, "--chip", "16F84", "--simulate", "--serial", "1", "--serial-file",
+          nowhere}, "", 2,
+         "The serial number file cannot be written.\n" + nowhere + ": No such file or directory"},
+        {"FIFO as serial file",
+         {"program", hex, "--chip", "16F84", "--simulate", "--serial", "1", "--serial-file",
+          fifo}, guard, 2, "The serial number file cannot be written.\n" + fifo
+                 + ": not a regular file"},
+        {"FIFO as log", {"program", hex, "--chip", "16F84", "--simulate", "--log", fifo}, guard,
+         2, "The log file cannot be written.\n" + fifo + ": not a regular file"},
+        {"missing board image",
+         {"program", hex, "--chip", "16F84", "--simulate", "--board-image", File("none.hex")},
+         "", 2, "There was a problem loading the HEX file.\n" + File("none.hex")
+                 + ": No such file or directory\n"},
     };
     fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     for (const auto &c : cases) {
@@ -415,7 +438,10 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
         const TRun run = Cli(c.Args, c.Prefix);
         EXPECT_EQ(run.Status, c.Status) << Show(run);
         EXPECT_TRUE(Has(run.Err, c.Message)) << Show(run);
+        // Refused before anything was sent to the board.
+        EXPECT_FALSE(Has(run.Err, "Programming")) << Show(run);
     }
+    EXPECT_FALSE(fs::exists(nowhere));
 }
 
 // The board hangs up right after "PP": one line says so, and the status is
@@ -479,28 +505,37 @@ TEST_F(ProductionTest, ALineLostAfterTheResultKeepsTheResult)
     EXPECT_FALSE(Has(run.Err, "The serial line was lost.")) << Show(run);
 }
 
-// --repeat on a real terminal: Enter programs the next chip, q stops.
-TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
+struct TRepeatRun
 {
-    const std::string numbers = File("repeat-serial.txt");
-    const std::string log = File("repeat-log.jsonl");
-    fs::remove(numbers);
-    fs::remove(log);
+    int Status = -1; // the exit status, -1 when killed
+    size_t Prompts = 0;
+    std::string Output;
+};
+
+// program --repeat on a pseudo-terminal: each prompt for the next chip gets
+// the next answer, after atPrompt(n) has run for the n-th prompt (from 0).
+TRepeatRun RunRepeat(const std::vector<std::string> &args,
+                     const std::vector<std::string> &answers,
+                     const std::function<void(size_t)> &atPrompt = {})
+{
+    std::vector<std::string> all = {VARNEL_CLI, "program"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back("--repeat");
+    std::vector<char *> argv;
+    for (std::string &arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    TRepeatRun run;
     int master = -1;
     const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
+    if (child < 0)
+        return run;
     if (child == 0) {
-        const std::string hex = File("eeprom84.hex");
-        execl(VARNEL_CLI, VARNEL_CLI, "program", hex.c_str(), "--chip", "16F84", "--simulate",
-              "--verify", "--serial", "0x0A00+0x10", "--serial-file", numbers.c_str(), "--log",
-              log.c_str(), "--repeat", "-q", static_cast<char *>(nullptr));
+        execv(VARNEL_CLI, argv.data());
         _exit(127);
     }
     const std::string prompt = "Next chip: Enter, or q to stop: ";
-    const char *answers[] = {"\n", "\n", "q\n"};
-    size_t answered = 0;
     size_t seen = 0;
-    std::string output;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (;;) {
         pollfd fd{master, POLLIN, 0};
@@ -514,30 +549,122 @@ TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got <= 0)
             break; // the program has ended and closed the terminal
-        output.append(buffer, static_cast<size_t>(got));
-        const size_t at = output.find(prompt, seen);
-        if (at != std::string::npos && answered < std::size(answers)) {
-            seen = at + prompt.size();
-            [[maybe_unused]] ssize_t n = ::write(master, answers[answered], 1 + (answered == 2));
-            ++answered;
+        run.Output.append(buffer, static_cast<size_t>(got));
+        const size_t at = run.Output.find(prompt, seen);
+        if (at == std::string::npos)
+            continue;
+        seen = at + prompt.size();
+        if (run.Prompts < answers.size()) {
+            if (atPrompt)
+                atPrompt(run.Prompts);
+            const std::string &answer = answers[run.Prompts];
+            [[maybe_unused]] ssize_t n = ::write(master, answer.data(), answer.size());
         }
+        ++run.Prompts;
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     ::close(master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
-    EXPECT_EQ(answered, 3u) << output;
-    EXPECT_TRUE(Has(output, "Programmed: 3, failed: 0.")) << output;
-    EXPECT_EQ(ReadBytes(numbers), "0x0A30\n");
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::vector<std::string> LogValues(const std::string &log, const char *field)
+{
     std::istringstream lines(ReadBytes(log));
     std::string line;
-    std::vector<std::string> ids;
+    std::vector<std::string> values;
     while (std::getline(lines, line))
-        ids.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line))
-                              .object()["id"]
-                              .toString()
-                              .toStdString());
-    EXPECT_EQ(ids, (std::vector<std::string>{"0A00", "0A10", "0A20"}));
+        values.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line))
+                                 .object()[field]
+                                 .toString()
+                                 .toStdString());
+    return values;
+}
+
+// --repeat on a real terminal: Enter programs the next chip, q stops.
+TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
+{
+    const std::string numbers = File("repeat-serial.txt");
+    const std::string log = File("repeat-log.jsonl");
+    fs::remove(numbers);
+    fs::remove(log);
+    const std::string original = ReadBytes(File("eeprom84.hex"));
+    const std::string hex = Write("repeat.hex", original);
+    // The file is rebuilt while the run waits for the second chip: the log
+    // still names what was loaded and programmed.
+    const TRepeatRun run = RunRepeat({hex, "--chip", "16F84", "--simulate", "--verify",
+                                      "--serial", "0x0A00+0x10", "--serial-file", numbers,
+                                      "--log", log, "-q"},
+                                     {"\n", "\n", "q\n"}, [&](size_t prompt) {
+                                         if (prompt == 0)
+                                             Write("repeat.hex",
+                                                   THexBuilder().Words(0, {0x1234}).End());
+                                     });
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_EQ(run.Prompts, 3u) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Programmed: 3, failed: 0.")) << run.Output;
+    EXPECT_EQ(ReadBytes(numbers), "0x0A30\n");
+    EXPECT_EQ(LogValues(log, "id"), (std::vector<std::string>{"0A00", "0A10", "0A20"}));
+    const std::string sha =
+            QCryptographicHash::hash(QByteArray::fromStdString(original),
+                                     QCryptographicHash::Sha256)
+                    .toHex()
+                    .toStdString();
+    EXPECT_EQ(LogValues(log, "sha256"), std::vector<std::string>(3, sha));
+}
+
+TEST_F(ProductionTest, RepeatCountsFailedChipsAndStopsWhenANumberIsNotKept)
+{
+    const std::string numbers = File("repeat-fail-serial.txt");
+    const std::vector<std::string> common = {File("eeprom84.hex"), "--chip", "16F84",
+                                             "--simulate", "--verify", "--serial", "0x0A00",
+                                             "--serial-file", numbers, "-q"};
+
+    // Every chip fails its verify: none takes a number.
+    WriteBytes(numbers, "0x0A00\n");
+    std::vector<std::string> args = common;
+    args.insert(args.end(), {"--board-fault", "corrupt-word=3"});
+    TRepeatRun run = RunRepeat(args, {"\n", "q\n"});
+    EXPECT_EQ(run.Status, 4) << run.Output;
+    EXPECT_EQ(run.Prompts, 2u) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Programmed: 0, failed: 2.")) << run.Output;
+    EXPECT_EQ(ReadBytes(numbers), "0x0A00\n");
+
+    // The file cannot take the second chip's number: no third chip is asked
+    // for, as it would take a number the next run hands out again.
+    run = RunRepeat(common, {"\n", "\n", "q\n"}, [&](size_t prompt) {
+        if (prompt == 0) {
+            fs::remove(numbers);
+            fs::create_directory(numbers);
+        }
+    });
+    EXPECT_EQ(run.Status, 2) << run.Output;
+    EXPECT_EQ(run.Prompts, 1u) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "The serial number file cannot be written.")) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Programmed: 1, failed: 1.")) << run.Output;
+    fs::remove(numbers);
+}
+
+// Each chip's calibration word is its own: the second, blank chip gets the
+// file's value, not the one kept from the first chip.
+TEST_F(ProductionTest, RepeatKeepsEachChipsOwnCalibrationWord)
+{
+    const std::string chip = Write("repeat-3480.hex", THexBuilder().Words(0x3FF, {0x3480}).End());
+    const std::string file = Write(
+            "repeat-34ff.hex", THexBuilder().Words(0, {0x2805}).Words(0x3FF, {0x34FF}).End());
+    const std::string saved = File("repeat-osccal.hex");
+    // Read, blank test and Program of the first chip end with the third End.
+    const TRepeatRun run = RunRepeat({file, "--chip", "12C671", "--simulate", "--yes",
+                                      "--keep-osccal", "--board-image", chip, "--board-fault",
+                                      "new-chip-after=3", "--board-save", saved},
+                                     {"\n", "q\n"});
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Keeping the chip's calibration word 3480.")) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "The chip holds no calibration word (3FFF); the file's is "
+                                "programmed.")) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Programmed: 2, failed: 0.")) << run.Output;
+    EXPECT_EQ(FieldLine(ChipInfo(saved, "12C671").Out, "OSCCAL"), "34FF (RETLW 0xFF)");
 }
 
 } // namespace

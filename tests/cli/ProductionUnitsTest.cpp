@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -38,7 +39,23 @@ struct TScratch
         fs::remove_all(Path, ec);
     }
     std::string File(const std::string &name) const { return (Path / name).string(); }
+    // The names in the folder, sorted: leftovers of a save show up here.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry &entry : fs::directory_iterator(Path))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     fs::path Path;
+};
+
+// A call that would wait on a FIFO kills the test instead of hanging it.
+struct THangGuard
+{
+    THangGuard() { ::alarm(20); }
+    ~THangGuard() { ::alarm(0); }
 };
 
 TEST(SerialNumbers, TakesStartAndStepUpToFourHexDigits)
@@ -84,7 +101,7 @@ TEST(SerialFile, KeepsTheNextNumberAndRefusesGarbage)
     EXPECT_EQ(ReadBytes(path), "0x10000\n");
     ASSERT_TRUE(LoadNextSerial(path, 0x100, next, error)) << error;
     EXPECT_EQ(next, 0x10000u); // the file wins over the start
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"serial"});
 
     for (const char *content : {"", "next\n", "0x1FFFF\n", "-3\n"}) {
         SCOPED_TRACE(content);
@@ -128,7 +145,72 @@ TEST(SerialFile, AFailedSaveLeavesTheOldNumber)
     });
     EXPECT_EQ(verdict, 0);
     EXPECT_EQ(ReadBytes(path), "0x0101\n");
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"serial"});
+}
+
+// What a save would meet is found before any chip takes a number.
+TEST(SerialFile, CheckFindsWhatASaveWouldMeet)
+{
+    TScratch dir;
+    const THangGuard guard;
+    WriteBytes(dir.File("serial"), "0x0100\n");
+    fs::create_directories(dir.Path / "folder");
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);
+    const struct
+    {
+        const char *Name;
+        const char *Problem; // nullptr: taken
+    } cases[] = {
+        {"serial", nullptr},
+        {"new", nullptr},
+        {"no/such/folder/serial", "No such file or directory"},
+        {"folder", "Is a directory"},
+        {"fifo", "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = dir.File(c.Name);
+        std::string error;
+        EXPECT_EQ(CheckSerialFile(path, error), c.Problem == nullptr) << error;
+        if (c.Problem)
+            EXPECT_EQ(error, path + ": " + c.Problem);
+    }
+    // The check leaves nothing behind, and a FIFO is refused at once.
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fifo", "folder", "serial"}));
+    uint32_t next = 7;
+    std::string error;
+    EXPECT_FALSE(LoadNextSerial(dir.File("fifo"), 1, next, error));
+    EXPECT_EQ(error, dir.File("fifo") + ": not a regular file");
+    EXPECT_EQ(next, 7u);
+
+    // A folder the user may not write is found as the save would find it.
+    ::chmod(dir.Path.c_str(), 0755);
+    const int verdict = AsNobody([&] {
+        std::string why;
+        return !CheckSerialFile(dir.File("new"), why)
+                && why.find("Permission denied") != std::string::npos;
+    });
+    EXPECT_EQ(verdict, 0);
+}
+
+TEST(SerialFile, OneRunAtATimeHoldsTheFile)
+{
+    TScratch dir;
+    const std::string path = dir.File("serial");
+    std::string error;
+    {
+        TSerialLock first;
+        ASSERT_TRUE(first.Take(path, error)) << error;
+        TSerialLock second;
+        EXPECT_FALSE(second.Take(path, error));
+        EXPECT_NE(error.find("in use by another run"), std::string::npos) << error;
+        // Another name for the same file takes the same lock.
+        fs::create_symlink(path, dir.File("link"));
+        TSerialLock third;
+        EXPECT_FALSE(third.Take(dir.File("link"), error));
+    }
+    TSerialLock again;
+    EXPECT_TRUE(again.Take(path, error)) << error; // released with its holder
 }
 
 TEST(LogLine, EscapesEveryTextSoTheLineParses)
@@ -198,6 +280,15 @@ TEST(LogFile, AppendsWholeLines)
     EXPECT_FALSE(CheckLogFile(dir.File("no/such/folder/log"), error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
     EXPECT_FALSE(CheckLogFile(dir.Path.string(), error)); // a folder
+
+    // A FIFO would hold the run until something reads it.
+    const THangGuard guard;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(CheckLogFile(fifo, error));
+    EXPECT_EQ(error, fifo + ": not a regular file");
+    EXPECT_FALSE(AppendLogLine(fifo, "{}", error));
+    EXPECT_EQ(error, fifo + ": not a regular file");
 }
 
 std::vector<std::string> Decimal(std::initializer_list<int> values)
