@@ -18,7 +18,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 namespace {
@@ -249,7 +248,7 @@ int TCliSession::OpenLine()
     Serial->SetActive(true);
     if (!Serial->Active()) {
         Terminal.Message(PortProblemMessage + std::string("\n") + Serial->DeviceName() + ": "
-                         + std::strerror(Serial->ErrorCode()));
+                         + Serial->ErrorText());
         return ecBoardFailure;
     }
     LineOpen = true;

@@ -190,7 +190,6 @@ bool SaveFileText(const std::string &path, const std::string &text, TInPlace inP
     return ReplaceFile(target, text, &old, inPlace);
 }
 
-
 int OpenRegularFile(const std::string &path, int flags, std::string &problem, int mode)
 {
     // Looked at first: a FIFO opened for writing without a reader fails with

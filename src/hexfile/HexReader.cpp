@@ -6,7 +6,6 @@
 #include "view/HexText.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <utility>
 
@@ -141,22 +140,15 @@ private:
                                     {EepRegionFirst, EepRegionLast, EepRegionFirst, false}}};
 };
 
-// Only a regular file is read. Anything else is refused before it is
-// opened, since opening a serial device alone can change its lines; the
-// open does not block and the type is checked again on what was opened, in
-// case the name was swapped in between.
+// Only a regular file is read: anything else is refused before it is opened,
+// since opening a serial device alone can change its lines, and a FIFO would
+// hold the window.
 bool ReadWholeFile(const std::string &path, std::string &text)
 {
-    struct stat named = {};
-    if (::stat(path.c_str(), &named) != 0)
-        return false;
-    if (!S_ISREG(named.st_mode)) {
-        errno = S_ISDIR(named.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    std::string problem;
+    const TFd file(OpenRegularFile(path, O_RDONLY | O_NOCTTY, problem));
     struct stat info = {};
-    return file.Fd >= 0 && ::fstat(file.Fd, &info) == 0 && S_ISREG(info.st_mode)
+    return file.Fd >= 0 && ::fstat(file.Fd, &info) == 0
            && static_cast<uint64_t>(info.st_size) <= MaxFileBytes
            && ReadAll(file.Fd, text, MaxFileBytes);
 }

@@ -265,7 +265,8 @@ TEST_F(CliTest, DeviceThatIsNoTerminalIsRefusedUntouched)
         SCOPED_TRACE(device);
         const TRun run = Cli({"erase", "--chip", "16F84", "--device", device});
         EXPECT_EQ(run.Status, 3) << Show(run);
-        EXPECT_NE(run.Err.find("There appears to be a problem accessing the COM Port"),
+        EXPECT_NE(run.Err.find("There appears to be a problem accessing the COM Port\n"
+                               + device + ": not a serial device"),
                   std::string::npos)
             << Show(run);
     }

@@ -488,8 +488,9 @@ TEST_F(ProductionTest, ALostLineEndsWithOneLineAndStatus5)
         EXPECT_EQ(run.Err, "The serial line was lost.\n") << Show(run);
         // Start-up, the operation up to the hang-up, and at most 4 s after it.
         EXPECT_LT(wall, 4.0);
-        // Waiting on a dead line must not spin.
-        EXPECT_LT(cpu, 0.5 * wall) << cpu << " s of CPU in " << wall << " s";
+        // Waiting on a dead line must not spin; start-up's own CPU aside, a
+        // spinning wait would use about as much CPU as time passed.
+        EXPECT_LT(cpu, 0.25 + 0.5 * wall) << cpu << " s of CPU in " << wall << " s";
     }
 }
 

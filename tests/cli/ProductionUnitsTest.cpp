@@ -172,8 +172,9 @@ TEST(SerialFile, CheckFindsWhatASaveWouldMeet)
         const std::string path = dir.File(c.Name);
         std::string error;
         EXPECT_EQ(CheckSerialFile(path, error), c.Problem == nullptr) << error;
-        if (c.Problem)
+        if (c.Problem) {
             EXPECT_EQ(error, path + ": " + c.Problem);
+        }
     }
     // The check leaves nothing behind, and a FIFO is refused at once.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fifo", "folder", "serial"}));
