@@ -263,7 +263,7 @@ void TSerial::Open()
     // A regular file, a FIFO or /dev/null is no port: nothing is written to it.
     if (!::isatty(fd)) {
         ::close(fd);
-        HandleError(ENOTTY);
+        HandleError(ENOTTY, "not a serial device");
         return;
     }
     // Not shared: TIOCEXCL refuses later opens, but not a privileged one;
@@ -550,12 +550,13 @@ void TSerial::HandleError()
     HandleError(errno);
 }
 
-void TSerial::HandleError(int code)
+void TSerial::HandleError(int code, const std::string &text)
 {
     FErrorCode = code;
+    FErrorText = text.empty() ? std::string(std::strerror(code)) : text;
     switch (NotifyErrors) {
     case neDialog:
-        ShowErrorDialog(code);
+        ShowErrorDialog(FErrorText);
         break;
     case neEvent:
         if (OnError) {
@@ -568,17 +569,9 @@ void TSerial::HandleError(int code)
     }
 }
 
-std::string TSerial::ErrorText(int code)
+void TSerial::ShowErrorDialog(const std::string &text)
 {
-    // Every ioctl we make is a terminal's: ENOTTY means the device is none.
-    if (code == ENOTTY)
-        return "not a serial device";
-    return std::strerror(code);
-}
-
-void TSerial::ShowErrorDialog(int code)
-{
-    ShowBox(ErrorText(code));
+    ShowBox(text);
 }
 
 void TSerial::ShowBox(const std::string &text)

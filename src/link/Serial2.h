@@ -88,8 +88,7 @@ public:
     // errno of the last failure recorded.
     int ErrorCode() const { return FErrorCode; }
     // The last failure in the user's words.
-    std::string ErrorText() const { return ErrorText(FErrorCode); }
-    static std::string ErrorText(int code);
+    std::string ErrorText() const { return FErrorText; }
 
     TNotifyEvent OnRxData;
     TNotifyEvent OnTxEmpty;
@@ -130,7 +129,7 @@ public:
     void UpdateStatus();
     // Records errno and reports it as NotifyErrors says.
     void HandleError();
-    void ShowErrorDialog(int code);
+    void ShowErrorDialog(const std::string &text);
 
 protected:
     // The driver's serial settings (TIOCGSERIAL / TIOCSSERIAL); 0 or -1 with
@@ -164,7 +163,9 @@ private:
     bool Wake();
     void WriteBytes(const char *data, size_t length, long long timeoutMs);
     int ReadByte(int fd, uint8_t &ch, int &code);
-    void HandleError(int code);
+    // text: the failure in the user's words, when the system's text for code
+    // would mislead.
+    void HandleError(int code, const std::string &text = std::string());
     void ShowBox(const std::string &text);
 
     // Event thread side.
@@ -196,6 +197,7 @@ private:
     bool FCheckParity = true;
     std::string FDevicePath;
     int FErrorCode = 0;
+    std::string FErrorText;
     int FRxCount = 0;
     int FTxCount = 0;
     int FLowLatencyRefusal = 0;

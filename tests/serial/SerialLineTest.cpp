@@ -182,6 +182,17 @@ TEST_F(SerialTest, OnlyTerminalsAreOpened)
     unlink(fifo.c_str());
     unlink(file.c_str());
     rmdir(folder);
+
+    // A pseudo-terminal is a terminal, although it refuses the modem-line
+    // calls: their failure is told in the system's words.
+    TPty pty;
+    Serial.SetDevicePath(pty.Path);
+    Serial.SetActive(true);
+    ASSERT_TRUE(Serial.Active());
+    Serial.SetSignal(1, true);
+    ASSERT_EQ(Serial.ErrorCode(), ENOTTY);
+    EXPECT_NE(Serial.ErrorText(), "not a serial device");
+    Serial.SetActive(false);
 }
 
 // A driver that keeps its serial flags, as a USB adapter's does.
