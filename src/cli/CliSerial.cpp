@@ -68,7 +68,12 @@ bool LoadNextSerial(const std::string &path, uint32_t start, uint32_t &next,
         return false;
     }
     const std::string content(buffer, static_cast<size_t>(got));
-    std::string text = content.substr(0, content.find('\n'));
+    const size_t end = content.find('\n');
+    if (end == std::string::npos && got == static_cast<ssize_t>(sizeof buffer)) {
+        error = path + ": holds no serial number (its first line is too long).";
+        return false;
+    }
+    std::string text = content.substr(0, end);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     unsigned long long value = 0;
@@ -86,7 +91,7 @@ bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error)
     char text[32];
     std::snprintf(text, sizeof text, "0x%04X\n", static_cast<unsigned>(next));
     // Replaced whole or not at all: a run cut short never loses the number.
-    if (SaveFileText(path, text))
+    if (SaveFileText(path, text, TSaveMode::Whole))
         return true;
     error = SystemReason(path);
     return false;
@@ -117,7 +122,9 @@ bool TSerialLock::Take(const std::string &path, std::string &error)
     const std::string lockPath =
             (target.parent_path() / ("." + target.filename().string() + ".lock")).string();
     std::string problem;
-    const int fd = OpenRegularFile(lockPath, O_RDWR | O_CREAT, problem, 0666);
+    // Read-only: a lock needs no write access, so a file made by one user's
+    // run serves every user who may use the number file.
+    const int fd = OpenRegularFile(lockPath, O_RDONLY | O_CREAT, problem, 0666);
     if (fd < 0) {
         error = lockPath + ": " + problem;
         return false;

@@ -99,14 +99,9 @@ fs::path FollowLinks(fs::path path)
     return path; // a loop: the open below fails on it
 }
 
-bool FolderRefuses()
-{
-    return errno == EACCES || errno == EPERM;
-}
-
-// For a file that has other names, or whose folder the user may not write:
-// a backup copy in the same folder first where the folder allows one, then
-// the new text in place, and the old text put back on any failure.
+// For a file that has other names, or whose owner cannot be kept: a backup
+// copy in the same folder first, then the new text in place, and the old
+// text put back on any failure. Without room for the copy nothing is written.
 bool WriteInPlace(const fs::path &target, const std::string &text)
 {
     TFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
@@ -115,49 +110,53 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
         return false;
     std::string backupName;
     int backupFd = -1;
-    if (CreateNear(target, 0600, backupName, backupFd)) {
-        TFd backup(backupFd);
-        if (!WriteAll(backup.Fd, old) || ::fsync(backup.Fd) != 0 || !backup.Close()) {
-            ::unlink(backupName.c_str());
-            return false;
-        }
-    } else if (FolderRefuses()) {
-        backupName.clear(); // the copy in memory is all there can be
-    } else {
+    if (!CreateNear(target, 0600, backupName, backupFd))
+        return false;
+    TFd backup(backupFd);
+    if (!WriteAll(backup.Fd, old) || ::fsync(backup.Fd) != 0 || !backup.Close()) {
+        ::unlink(backupName.c_str());
         return false;
     }
     if (Overwrite(file.Fd, text) && file.Close()) {
-        if (!backupName.empty())
-            ::unlink(backupName.c_str());
+        ::unlink(backupName.c_str());
         return true;
     }
     // Put the old text back; if even that fails, the backup copy stays for
     // the user.
     TFd again(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close() && !backupName.empty())
+    if (again.Fd >= 0 && Overwrite(again.Fd, old) && again.Close())
         ::unlink(backupName.c_str());
     return false;
 }
 
+// A rename lasts through a power cut only once its folder is on disk too.
+void SyncFolder(const fs::path &folder)
+{
+    const TFd dir(::open(folder.empty() ? "." : folder.c_str(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Fd >= 0)
+        ::fsync(dir.Fd);
+}
+
 // Writes text to a new file beside target and renames it over target. The
-// new file gets the old one's owner, group and mode; when the owner cannot
-// be kept (the file belongs to someone else), or the folder takes no new file
-// and inPlace allows it, the file is written in place.
+// new file gets the old one's mode, and its owner and group where the saver
+// may give them; otherwise a save that keeps the file is written in place,
+// and a whole replace makes the file the saver's.
 bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old,
-                 TInPlace inPlace)
+                 TSaveMode mode)
 {
     std::string tempName;
     int tempFd = -1;
     if (!CreateNear(target, old ? 0600 : 0666, tempName, tempFd))
-        return old && inPlace == TInPlace::WhenFolderRefuses && FolderRefuses()
-                && WriteInPlace(target, text);
+        return false;
     TFd temp(tempFd);
     bool ok = WriteAll(temp.Fd, text) && ::fsync(temp.Fd) == 0;
     if (ok && old) {
         struct stat mine = {};
         ok = ::fstat(temp.Fd, &mine) == 0;
         if (ok && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)
-                && ::fchown(temp.Fd, old->st_uid, old->st_gid) != 0) {
+                && ::fchown(temp.Fd, old->st_uid, old->st_gid) != 0
+                && mode == TSaveMode::KeepFile) {
             temp.Close();
             ::unlink(tempName.c_str());
             return WriteInPlace(target, text);
@@ -165,29 +164,31 @@ bool ReplaceFile(const fs::path &target, const std::string &text, const struct s
         ok = ok && ::fchmod(temp.Fd, old->st_mode & 07777) == 0;
     }
     ok = temp.Close() && ok;
-    if (ok && ::rename(tempName.c_str(), target.c_str()) == 0)
+    if (ok && ::rename(tempName.c_str(), target.c_str()) == 0) {
+        SyncFolder(target.parent_path());
         return true;
+    }
     ::unlink(tempName.c_str());
     return false;
 }
 
 } // namespace
 
-bool SaveFileText(const std::string &path, const std::string &text, TInPlace inPlace)
+bool SaveFileText(const std::string &path, const std::string &text, TSaveMode mode)
 {
     const fs::path target = FollowLinks(path);
     struct stat old = {};
     if (::lstat(target.c_str(), &old) != 0)
-        return errno == ENOENT && ReplaceFile(target, text, nullptr, inPlace);
+        return errno == ENOENT && ReplaceFile(target, text, nullptr, mode);
     if (!S_ISREG(old.st_mode)) {
         errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         return false;
-    if (old.st_nlink > 1)
+    if (old.st_nlink > 1 && mode == TSaveMode::KeepFile)
         return WriteInPlace(target, text);
-    return ReplaceFile(target, text, &old, inPlace);
+    return ReplaceFile(target, text, &old, mode);
 }
 
 int OpenRegularFile(const std::string &path, int flags, std::string &problem, int mode)

@@ -106,7 +106,7 @@ bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string
         std::string text;
         for (const std::string &line : ws.HexLines)
             text += line + "\r\n";
-        return SaveFileText(path, text, TInPlace::WhenFolderRefuses);
+        return SaveFileText(path, text);
     } catch (const std::exception &) {
         return false;
     }

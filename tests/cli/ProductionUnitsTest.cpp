@@ -103,7 +103,12 @@ TEST(SerialFile, KeepsTheNextNumberAndRefusesGarbage)
     EXPECT_EQ(next, 0x10000u); // the file wins over the start
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"serial"});
 
-    for (const char *content : {"", "next\n", "0x1FFFF\n", "-3\n"}) {
+    // A number whose first line runs on past what is read must not pass for
+    // the digits that were read.
+    const std::string longLine = "0x0102" + std::string(80, '0') + "\n";
+    for (const std::string &content : {std::string(), std::string("next\n"),
+                                       std::string("0x1FFFF\n"), std::string("-3\n"),
+                                       longLine}) {
         SCOPED_TRACE(content);
         WriteBytes(path, content);
         next = 5;
@@ -212,6 +217,54 @@ TEST(SerialFile, OneRunAtATimeHoldsTheFile)
     }
     TSerialLock again;
     EXPECT_TRUE(again.Take(path, error)) << error; // released with its holder
+}
+
+// The lock file one user's run left behind serves the others.
+TEST(SerialFile, AnotherUserTakesTheLockLeftBehind)
+{
+    TScratch dir;
+    ASSERT_EQ(::chmod(dir.Path.c_str(), 0777), 0);
+    const std::string path = dir.File("serial");
+    std::string error;
+    {
+        TSerialLock mine;
+        ASSERT_TRUE(mine.Take(path, error)) << error;
+    }
+    EXPECT_EQ(AsNobody([&] {
+        TSerialLock theirs;
+        std::string why;
+        return theirs.Take(path, why);
+    }), 0);
+}
+
+// Another run may read the number at any moment: the file is replaced
+// whole even where a user's own save would rewrite it in place to keep its
+// owner or its other name.
+TEST(SerialFile, IsAlwaysReplacedWhole)
+{
+    TScratch dir;
+    ASSERT_EQ(::chmod(dir.Path.c_str(), 0777), 0);
+    const std::string path = dir.File("serial");
+    std::string error;
+    ASSERT_TRUE(SaveNextSerial(path, 0x0101, error)) << error;
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0); // root's, open to all
+    struct stat old = {};
+    ASSERT_EQ(::stat(path.c_str(), &old), 0);
+    EXPECT_EQ(AsNobody([&] {
+        std::string why;
+        return SaveNextSerial(path, 0x0102, why);
+    }), 0);
+    struct stat now = {};
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, old.st_ino);
+    EXPECT_EQ(now.st_mode & 07777, 0666u);
+    EXPECT_EQ(ReadBytes(path), "0x0102\n");
+
+    const std::string other = dir.File("serial-too");
+    fs::create_hard_link(path, other);
+    ASSERT_TRUE(SaveNextSerial(path, 0x0103, error)) << error;
+    EXPECT_EQ(ReadBytes(path), "0x0103\n");
+    EXPECT_EQ(ReadBytes(other), "0x0102\n");
 }
 
 TEST(LogLine, EscapesEveryTextSoTheLineParses)

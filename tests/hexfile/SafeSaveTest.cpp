@@ -163,8 +163,8 @@ TEST_F(SafeSaveOwners, AnUnprivilegedUserSavesOnlyWhereItMayWrite)
     } cases[] = {
         {"own file, writable folder", true, Nobody, 0644, Saved},
         {"read-only file", true, Nobody, 0444, Refused},
-        // A folder that takes no new file: the file is written in place.
-        {"own file, folder the user may not write", false, Nobody, 0644, Saved},
+        // No room for a copy beside it: writing in place could lose it.
+        {"own file, folder the user may not write", false, Nobody, 0644, Refused},
         {"read-only file, folder the user may not write", false, Nobody, 0444, Refused},
         {"root's file the user may not write", true, 0, 0644, Refused},
         // Writable for everyone but owned by root: written in place, so the
