@@ -7,6 +7,7 @@
 #include "cli/CliImage.h"
 #include "cli/CliLog.h"
 #include "cli/CliSerial.h"
+#include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
 #include "link/BoardLink.h"
@@ -145,6 +146,12 @@ int TCliSession::Prepare()
         return ecFileRefused;
     }
     const TCliOp op = Operation();
+    // Found now, not after the whole chip has been read.
+    std::string problem;
+    if (op == TCliOp::Read && !Args.Output.empty() && !CanSaveFile(Args.Output, problem)) {
+        Terminal.Message(std::string(SaveProblemMessage) + "\n" + Args.Output + ": " + problem);
+        return ecFileRefused;
+    }
     if (op == TCliOp::Program || op == TCliOp::Verify) {
         code = LoadCliImage(Args, Ws, Fuses, Terminal, op == TCliOp::Program, &FileSha256);
         if (code != ecSuccess)

@@ -425,6 +425,13 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
          {"program", hex, "--chip", "16F84", "--simulate", "--serial", "1", "--serial-file",
           fifo}, guard, 2, "The serial number file cannot be written.\n" + fifo
                  + ": not a regular file"},
+        {"read into a FIFO", {"read", "--chip", "16F84", "--simulate", "-o", fifo}, guard, 2,
+         "A problem occurred while trying to save the HEX file.\n" + fifo
+                 + ": not a regular file"},
+        {"read into a missing folder",
+         {"read", "--chip", "16F84", "--simulate", "-o", nowhere}, "", 2,
+         "A problem occurred while trying to save the HEX file.\n" + nowhere
+                 + ": No such file or directory"},
         {"FIFO as log", {"program", hex, "--chip", "16F84", "--simulate", "--log", fifo}, guard,
          2, "The log file cannot be written.\n" + fifo + ": not a regular file"},
         {"missing board image",
@@ -440,6 +447,7 @@ TEST_F(ProductionTest, StartAndFileProblemsHaveTheirOwnStatus)
         EXPECT_TRUE(Has(run.Err, c.Message)) << Show(run);
         // Refused before anything was sent to the board.
         EXPECT_FALSE(Has(run.Err, "Programming")) << Show(run);
+        EXPECT_FALSE(Has(run.Err, "Reading")) << Show(run);
     }
     EXPECT_FALSE(fs::exists(nowhere));
 }
