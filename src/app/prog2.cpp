@@ -9,6 +9,7 @@
 #include "chips/FuseRules.h"
 #include "chips/osc.h"
 #include "link/BoardLink.h"
+#include "link/BoardTexts.h"
 #include "link/Serial2.h"
 
 #include <QCheckBox>
@@ -85,10 +86,7 @@ TProjFm::TProjFm(TUiServices &ui, QWidget *parent)
 
     Serial1 = new TSerial(this);
     Serial1->Dialogs = &Ui;
-    Serial1->SetBaudrate(19200);
-    Serial1->SetDataBits(d8bit);
-    Serial1->SetCheckParity(false);
-    Serial1->NotifyErrors = neEvent;
+    SetBoardLineFormat(*Serial1);
     Serial1->OnRxData = [this](QObject *) { Serial1RxData(); };
 
     Link = std::make_unique<TBoardLink>(WorkState, *this, Ui, *Serial1);
@@ -216,9 +214,9 @@ void TProjFm::BuildControls()
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
     WaitTimer = new QTimer(this);
-    WaitTimer->setInterval(300);
+    WaitTimer->setInterval(TBoardLink::WatchdogTickMs);
     LongJobTimer = new QTimer(this);
-    LongJobTimer->setInterval(1000);
+    LongJobTimer->setInterval(TBoardLink::LongJobTickMs);
     ReconnectTimer = new QTimer(this);
     ReconnectTimer->setInterval(1000);
 }
@@ -309,7 +307,7 @@ void TProjFm::FirstTick()
         Serial1->SetDevicePath(DeviceOverride);
     Serial1->SetActive(true);
     if (!Serial1->Active()) {
-        Ui.MessageBox(TBoxKind::Error, "There appears to be a problem accessing the COM Port",
+        Ui.MessageBox(TBoxKind::Error, MsgPortProblem,
                       TBoxButtons::Ok);
     }
     setWindowTitle(QString::fromLatin1(AppCaption));

@@ -4,17 +4,12 @@
 #include "chips/FusePanel.h"
 #include "cli/CliTerminal.h"
 #include "hexfile/HexWriter.h"
-
-namespace {
-
-constexpr int WaitTimerInterval = 300;
-
-} // namespace
+#include "link/BoardLink.h"
 
 TTermPanel::TTermPanel(TWorkState &ws, TFusePanel &fuses, TTerminal &terminal)
     : Ws(ws), Fuses(fuses), Terminal(terminal)
 {
-    WaitTimer.setInterval(WaitTimerInterval);
+    WaitTimer.setInterval(TBoardLink::WatchdogTickMs);
     QObject::connect(&WaitTimer, &QTimer::timeout, &WaitTimer, [this] {
         if (OnWaitTimer)
             OnWaitTimer();

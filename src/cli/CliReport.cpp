@@ -52,27 +52,27 @@ struct TBoxRule
 };
 
 const TBoxRule BoxRules[] = {
-    {TMatch::Exact, "Programming complete.", ecSuccess, -1},
-    {TMatch::Exact, "Data verified.", ecSuccess, -1},
-    {TMatch::Exact, "Chip is blank.", ecSuccess, -1},
-    {TMatch::Exact, "Serial data error.", ecBoardFailure, -1},
-    {TMatch::Exact, NoResponseMessage, ecNoResponse, -1},
+    {TMatch::Exact, MsgProgrammingComplete, ecSuccess, -1},
+    {TMatch::Exact, MsgDataVerified, ecSuccess, -1},
+    {TMatch::Exact, MsgChipIsBlank, ecSuccess, -1},
+    {TMatch::Exact, MsgSerialDataError, ecBoardFailure, -1},
+    {TMatch::Exact, MsgNoResponse, ecNoResponse, -1},
     {TMatch::Exact, LineLostMessage, ecNoResponse, -1},
-    {TMatch::Prefix, "ROM verify error at address ", ecBoardFailure, ecVerifyMismatch},
-    {TMatch::Prefix, "EEPROM verify error at address ", ecBoardFailure, ecVerifyMismatch},
-    {TMatch::Exact, "ID error.", ecVerifyMismatch, -1},
-    {TMatch::Exact, "Fuse error.", ecVerifyMismatch, -1},
-    {TMatch::Exact, "Programming ID failed.", ecBoardFailure, -1},
-    {TMatch::Exact, "Programming fuse failed.", ecBoardFailure, -1},
-    {TMatch::Suffix, " blank.", ecBoardFailure, -1}, // the blank test's other results
-    {TMatch::Exact, "Nothing to program.", ecBadInput, -1},
-    {TMatch::Exact, "Nothing to verify.", ecBadInput, -1},
+    {TMatch::Prefix, MsgRomVerifyError, ecBoardFailure, ecVerifyMismatch},
+    {TMatch::Prefix, MsgEepromVerifyError, ecBoardFailure, ecVerifyMismatch},
+    {TMatch::Exact, MsgIdError, ecVerifyMismatch, -1},
+    {TMatch::Exact, MsgFuseError, ecVerifyMismatch, -1},
+    {TMatch::Exact, MsgProgrammingIdFailed, ecBoardFailure, -1},
+    {TMatch::Exact, MsgProgrammingFuseFailed, ecBoardFailure, -1},
+    {TMatch::Suffix, MsgBlankEnd, ecBoardFailure, -1}, // the blank test's other results
+    {TMatch::Exact, MsgNothingToProgram, ecBadInput, -1},
+    {TMatch::Exact, MsgNothingToVerify, ecBadInput, -1},
 };
 
 // A declined not-blank question leaves the chip as it was: a board-side
 // stop. Any other declined question (code protection) stops before the board.
 const TBoxRule DeclinedRules[] = {
-    {TMatch::Suffix, " is not blank. Continue?", ecBoardFailure, -1},
+    {TMatch::Suffix, MsgNotBlankQuestionEnd, ecBoardFailure, -1},
     {TMatch::Prefix, "", ecBadInput, -1},
 };
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/UiServices.h"
+#include "link/BoardTexts.h"
 
 #include <string>
 #include <vector>
 
 struct TWorkState;
 
-inline constexpr char NoResponseMessage[] = "No response from programmer board";
 // Said instead of the no-response text when the port itself went away.
 inline constexpr char LineLostMessage[] = "The serial line was lost.";
 

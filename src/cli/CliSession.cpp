@@ -25,14 +25,9 @@ namespace {
 
 constexpr int HelloWaitMs = 2000;
 // The closing "Q" of a Read is awaited as long as the watchdog would wait.
-constexpr int CloseWaitMs = 3000;
-// Bulk erase and blank test run without the watchdog; a board that stays
-// silent there still must not hang a script.
-constexpr int LongJobTickMs = 1000;
+constexpr int CloseWaitMs = TBoardLink::WatchdogLimit * TBoardLink::WatchdogTickMs;
 // verify --all: more lines than this only scroll the useful ones away.
 constexpr size_t DifferenceListLimit = 32;
-
-constexpr char PortProblemMessage[] = "There appears to be a problem accessing the COM Port";
 
 // A serial number in at least four hex digits; unlike the pad's MyIntToHex it
 // also shows one past FFFF, in the message that refuses it.
@@ -229,10 +224,7 @@ int TCliSession::StartBoard()
 int TCliSession::OpenLine()
 {
     Serial = std::make_unique<TSerial>();
-    Serial->SetBaudrate(19200);
-    Serial->SetDataBits(d8bit);
-    Serial->SetCheckParity(false);
-    Serial->NotifyErrors = neEvent;
+    SetBoardLineFormat(*Serial);
     if (Args.Port != 0)
         Serial->SetPort(Args.Port);
     if (Board)
@@ -254,7 +246,7 @@ int TCliSession::OpenLine()
 
     Serial->SetActive(true);
     if (!Serial->Active()) {
-        Terminal.Message(PortProblemMessage + std::string("\n") + Serial->DeviceName() + ": "
+        Terminal.Message(MsgPortProblem + std::string("\n") + Serial->DeviceName() + ": "
                          + Serial->ErrorText());
         return ecBoardFailure;
     }
@@ -271,7 +263,7 @@ int TCliSession::OpenLine()
     if (LineLost())
         Ui.SayLineLost();
     else
-        Terminal.Message(NoResponseMessage);
+        Terminal.Message(MsgNoResponse);
     return ecNoResponse;
 }
 
@@ -407,7 +399,7 @@ int TCliSession::VerifyAll()
     const std::vector<TDifference> differences =
             CompareImages(chip, image, Ws.RomSize, Ws.EepSize);
     if (differences.empty()) {
-        Terminal.Message("Data verified.");
+        Terminal.Message(MsgDataVerified);
         return ecSuccess;
     }
     for (const std::string &line : DifferenceLines(differences, DifferenceListLimit))
@@ -442,7 +434,9 @@ int TCliSession::RunOperation(TCliOp op)
     }
     Line.WatchQ = true;
     QTimer silence;
-    silence.setInterval(LongJobTickMs);
+    // Bulk erase and blank test run without the watchdog; a board that stays
+    // silent there still must not hang a script.
+    silence.setInterval(TBoardLink::LongJobTickMs);
     QObject::connect(&silence, &QTimer::timeout, &silence, [this] {
         Link->LongJobTimer();
         Poke();

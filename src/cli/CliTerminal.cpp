@@ -172,7 +172,7 @@ TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons 
                              + (answer == TAnswer::Cancel ? "Cancel" : "No")
                              + " (--yes answers Yes).");
         }
-    } else if (text == NoResponseMessage && LineLost && LineLost()) {
+    } else if (text == MsgNoResponse && LineLost && LineLost()) {
         SayLineLost();
         Shown.push_back({kind, LineLostMessage, answer});
         return answer;

@@ -5,10 +5,10 @@
 #include "app/WorkState.h"
 #include "link/ByteLine.h"
 #include "view/HexText.h"
+#include "link/BoardTexts.h"
 
 namespace {
 
-constexpr int32_t WatchdogLimit = 10;     // ticks of 300 ms without data
 // A short reply is taken as it is once a whole tick has passed without data.
 constexpr int32_t LateReplyTicks = 2;
 constexpr int32_t RxLast = 19;            // RxCount never passes this
@@ -77,7 +77,7 @@ void TBoardLink::NoResponse()
         EmptyImage();
     Ws.ResetVars(Panel);
     Ui.Beep();
-    ErrorBox("No response from programmer board");
+    ErrorBox(MsgNoResponse);
     Panel.SetStatus("Program Ready");
 }
 
@@ -255,7 +255,7 @@ void TBoardLink::DataErrorPath()
 {
     Ui.Beep();
     Send(CmdAbort);
-    ErrorBox("Serial data error.");
+    ErrorBox(MsgSerialDataError);
     if (Ws.ReadRun)
         EmptyImage();
     Ws.ResetVars(Panel);
@@ -274,7 +274,7 @@ void TBoardLink::ProgButtClick()
         return;
     if (Ws.RomData.empty()) {
         Ui.Beep();
-        InfoBox("Nothing to program.");
+        InfoBox(MsgNothingToProgram);
         return;
     }
     if (Ws.CodeProtectWarn && Panel.CodeProtectOnSelected()) {
@@ -290,7 +290,7 @@ void TBoardLink::ProgButtClick()
     EnableProgrammer();
     if (LastNonBlankWord(Ws.RomData) < 0) {
         Ui.Beep();
-        InfoBox("Nothing to program.");
+        InfoBox(MsgNothingToProgram);
         Ws.ResetVars(Panel);
         return;
     }
@@ -343,7 +343,7 @@ void TBoardLink::VerfButtClick()
         return;
     if (Ws.RomData.empty() && Ws.EepData.empty()) {
         Ui.Beep();
-        InfoBox("Nothing to verify.");
+        InfoBox(MsgNothingToVerify);
         return;
     }
     EnableProgrammer();

@@ -21,14 +21,18 @@ public:
 
     // Start routine of every operation; the caller sets its flag afterwards.
     void EnableProgrammer();
-    // One tick of the 300 ms reply watchdog.
+    // One tick of the reply watchdog, every WatchdogTickMs; WatchdogLimit
+    // ticks without data end the operation.
     void WaitTimerTimer();
+    static constexpr int WatchdogTickMs = 300;
+    static constexpr int32_t WatchdogLimit = 10;
     // One tick of the 1 s guard of the board's long jobs. The watchdog is
     // off during a bulk erase and a blank test, and Cancel does not reach
     // them; without this a board that falls silent there would hold the
     // window forever. Acts like the watchdog after LongJobLimit silent ticks,
     // or after LostLineLimit once a line that was open is known to be gone.
     void LongJobTimer();
+    static constexpr int LongJobTickMs = 1000;
     static constexpr int32_t LongJobLimit = 60;
     static constexpr int32_t LostLineLimit = 2;
     // Toggles IcspOn unless a placement or an operation runs; returns the

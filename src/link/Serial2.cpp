@@ -871,3 +871,11 @@ void TSerial::RaiseMessage(const std::string &text)
         handler(this, text);
     }
 }
+
+void SetBoardLineFormat(TSerial &serial)
+{
+    serial.SetBaudrate(19200);
+    serial.SetDataBits(d8bit);
+    serial.SetCheckParity(false);
+    serial.NotifyErrors = neEvent;
+}

@@ -221,3 +221,7 @@ private:
     std::shared_ptr<TSerialRelay> FRelay;
     std::unique_ptr<TEventThread> FThread;
 };
+
+// The programmer board's line: 19200 baud, 8 data bits, no parity, and
+// failures told through OnError.
+void SetBoardLineFormat(TSerial &serial);

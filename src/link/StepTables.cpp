@@ -5,6 +5,7 @@
 #include "app/UiServices.h"
 #include "app/WorkState.h"
 #include "view/HexText.h"
+#include "link/BoardTexts.h"
 
 #include <cstring>
 
@@ -256,7 +257,7 @@ void TBoardLink::VerifyProgBlock()
             const int32_t addr = Ws.XferAddr + i;
             Finish();
             Ui.Beep();
-            ErrorBox("ROM verify error at address " + MyIntToHex(addr, 4));
+            ErrorBox(MsgRomVerifyError + MyIntToHex(addr, 4));
             Panel.StartWaitTimer();
             Send(CmdEnd);
             return;
@@ -282,7 +283,7 @@ void TBoardLink::VerifyEepBlock()
             Finish();
             Send(CmdEnd);
             Ui.Beep();
-            ErrorBox("EEPROM verify error at address " + MyIntToHex(addr, 4));
+            ErrorBox(MsgEepromVerifyError + MyIntToHex(addr, 4));
             Panel.StartWaitTimer();
             return;
         }
@@ -310,13 +311,13 @@ void TBoardLink::VerifyIdFuse()
     Send(CmdEnd);
     if (id != Ws.IdValue) {
         Ui.Beep();
-        ErrorBox("ID error.");
+        ErrorBox(MsgIdError);
     } else if (fuses != Ws.FuseWord) {
         Ui.Beep();
-        ErrorBox("Fuse error.");
+        ErrorBox(MsgFuseError);
     } else {
         CheckSound();
-        InfoBox("Data verified.");
+        InfoBox(MsgDataVerified);
     }
     Panel.StartWaitTimer();
 }
@@ -374,7 +375,7 @@ void TBoardLink::BlankTestResult()
     Finish();
     Send(CmdEnd);
     Panel.StopWaitTimer();
-    InfoBox(subject + " blank.");
+    InfoBox(subject + MsgBlankEnd);
     Panel.StartWaitTimer();
 }
 
@@ -410,11 +411,11 @@ void TBoardLink::ProgramResultBox()
 {
     const uint8_t reply = Ws.RxBuf[0];
     if (reply == 'Y')
-        InfoBox("Programming complete.");
+        InfoBox(MsgProgrammingComplete);
     else if (reply == 'I')
-        ErrorBox("Programming ID failed.");
+        ErrorBox(MsgProgrammingIdFailed);
     else
-        ErrorBox("Programming fuse failed.");
+        ErrorBox(MsgProgrammingFuseFailed);
 }
 
 // --- Program on a chip with EEPROM ---
@@ -475,7 +476,7 @@ void TBoardLink::EepProgWordFailed()
     Send(CmdEnd);
     Panel.StopWaitTimer();
     Ui.Beep();
-    ErrorBox("ROM verify error at address " + MyIntToHex(addr, 4));
+    ErrorBox(MsgRomVerifyError + MyIntToHex(addr, 4));
     Finish();
     Panel.StartWaitTimer();
 }
@@ -519,7 +520,7 @@ void TBoardLink::EepByteFailed()
     Send(CmdEnd);
     Panel.StopWaitTimer();
     Ui.Beep();
-    ErrorBox("EEPROM verify error at address " + MyIntToHex(addr, 4));
+    ErrorBox(MsgEepromVerifyError + MyIntToHex(addr, 4));
     Finish();
     Panel.StartWaitTimer();
 }
@@ -558,7 +559,7 @@ void TBoardLink::ProgBlankQuestion()
     const std::string subject = SubjectOf(Subjects, 3, Ws.RxBuf[0]);
     CheckSound();
     const TAnswer answer = Ui.MessageBox(
-        TBoxKind::Confirmation, subject + " is not blank. Continue?", TBoxButtons::YesNo);
+        TBoxKind::Confirmation, subject + MsgNotBlankQuestionEnd, TBoxButtons::YesNo);
     if (answer == TAnswer::Yes) {
         ProgBlankPassed();
         return;
@@ -603,7 +604,7 @@ void TBoardLink::ProgWordFailed()
     const int32_t addr = FailedWordAddress();
     Finish();
     Ui.Beep();
-    ErrorBox("ROM verify error at address " + MyIntToHex(addr, 4));
+    ErrorBox(MsgRomVerifyError + MyIntToHex(addr, 4));
 }
 
 void TBoardLink::ProgResult()

@@ -1,0 +1,23 @@
+#pragma once
+
+// What the board link says to its user. The command line reads its exit
+// status from these same texts, so each lives here once.
+inline constexpr char MsgPortProblem[] = "There appears to be a problem accessing the COM Port";
+inline constexpr char MsgNoResponse[] = "No response from programmer board";
+inline constexpr char MsgSerialDataError[] = "Serial data error.";
+inline constexpr char MsgProgrammingComplete[] = "Programming complete.";
+inline constexpr char MsgProgrammingIdFailed[] = "Programming ID failed.";
+inline constexpr char MsgProgrammingFuseFailed[] = "Programming fuse failed.";
+inline constexpr char MsgDataVerified[] = "Data verified.";
+inline constexpr char MsgIdError[] = "ID error.";
+inline constexpr char MsgFuseError[] = "Fuse error.";
+inline constexpr char MsgNothingToProgram[] = "Nothing to program.";
+inline constexpr char MsgNothingToVerify[] = "Nothing to verify.";
+// Followed by the address in four hex digits.
+inline constexpr char MsgRomVerifyError[] = "ROM verify error at address ";
+inline constexpr char MsgEepromVerifyError[] = "EEPROM verify error at address ";
+// The blank test's result: "Chip is", "ROM is not", ... before it.
+inline constexpr char MsgBlankEnd[] = " blank.";
+inline constexpr char MsgChipIsBlank[] = "Chip is blank.";
+// Asked before programming over a part that is not blank: "ROM", ... before it.
+inline constexpr char MsgNotBlankQuestionEnd[] = " is not blank. Continue?";
