@@ -129,10 +129,10 @@ TEST_F(CliPortsTest, ListsAdaptersUartsAndStableNames)
     Tty("ttyS1", "platform/serial8250", "0");
     Tty("ttyS2", "platform/serial8250", "4");
     Tty("ttyS10", "platform/serial8250", "4");
-    Device("pci/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
-    Device("pci/usb1/1-1/1-1:1.0", "usb", "ftdi_sio");
+    Device("pci/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial", "usbserial_generic");
+    Device("pci/usb1/1-1/1-1:1.0", "usb", "usbserial_generic");
     Device("pci/usb1/1-1", "usb", "usb");
-    UsbIdentity("pci/usb1/1-1", "0403", "6001", "FTDI", "FT232R USB UART");
+    UsbIdentity("pci/usb1/1-1", "1209", "0001", "Example", "USB Serial");
     Tty("ttyUSB0", "pci/usb1/1-1/1-1:1.0/ttyUSB0");
     Device("pci/usb1/1-2/1-2:1.0", "usb", "cdc_acm");
     UsbIdentity("pci/usb1/1-2", "2341", "0043", "", "");
@@ -140,13 +140,13 @@ TEST_F(CliPortsTest, ListsAdaptersUartsAndStableNames)
     Device("pci/usb1/1-3/1-3:1.0", "usb", "usb_ch341");
     UsbIdentity("pci/usb1/1-3", "1a86", "7523", "", "USB Serial");
     Tty("ttyCH341USB0", "pci/usb1/1-3/1-3:1.0");
-    StableName("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+    StableName("usb-Example_USB_Serial_A50285BI-if00-port0", "ttyUSB0");
     StableName("usb-1a86_USB_Serial-if00-port0", "ttyCH341USB0");
     StableName("usb-gone-if00", "ttyUSB7"); // the adapter was pulled out
 
     const std::vector<std::string> expected = {
-        "/dev/ttyUSB0       driver ftdi_sio, vendor 0403 FTDI, product 6001 FT232R USB UART",
-        "                   /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+        "/dev/ttyUSB0       driver usbserial_generic, vendor 1209 Example, product 0001 USB Serial",
+        "                   /dev/serial/by-id/usb-Example_USB_Serial_A50285BI-if00-port0",
         "/dev/ttyUSB1       driver unknown",
         "/dev/ttyACM0       driver cdc_acm, vendor 2341, product 0043",
         "/dev/ttyS0         driver serial",
