@@ -6,7 +6,7 @@ PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev libgl
  libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
  qt6-qpa-plugins fonts-liberation fontconfig libgtest-dev googletest
  clang libclang-rt-14-dev gputils srecord xvfb xauth
- desktop-file-utils appstream dpkg-dev file man-db"
+ desktop-file-utils appstream dpkg-dev file man-db openbox x11-utils xdotool"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \

@@ -374,10 +374,34 @@ void TProjFm::showEvent(QShowEvent *event)
     if (Centred)
         return;
     Centred = true;
-    if (const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-        const QRect frame = frameGeometry();
-        move(pos() + s->availableGeometry().center() - frame.center());
-    }
+    CentreOnScreen();
+    if (frameGeometry() == geometry())
+        WaitForFrame();
+}
+
+// A window manager frames the window a moment after it is shown, and moves
+// nothing when it does; the title bar would leave the frame that much above
+// the centre. Looked at for two seconds, and left alone once the user moves it.
+void TProjFm::WaitForFrame()
+{
+    auto *look = new QTimer(this);
+    look->setInterval(50);
+    const QPoint placed = geometry().topLeft(); // the frame's corner moves with the frame
+    connect(look, &QTimer::timeout, this, [this, look, placed, tries = 40]() mutable {
+        const bool framed = frameGeometry() != geometry();
+        const bool moved = geometry().topLeft() != placed;
+        if (framed && !moved)
+            CentreOnScreen();
+        if (framed || moved || --tries == 0)
+            look->deleteLater();
+    });
+    look->start();
+}
+
+void TProjFm::CentreOnScreen()
+{
+    if (const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen())
+        move(pos() + s->availableGeometry().center() - frameGeometry().center());
 }
 
 void TProjFm::closeEvent(QCloseEvent *event)

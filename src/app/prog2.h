@@ -176,7 +176,11 @@ private:
 
     std::unique_ptr<TBoardLink> Link;
     bool Closed = false;
-    bool Centred = false; // centred on the screen the first time it is shown
+    // Centred on the screen the first time it is shown, and once more when a
+    // window manager has put its frame around it.
+    void CentreOnScreen();
+    void WaitForFrame();
+    bool Centred = false;
 
     friend class TProjFmAccess;
 };
