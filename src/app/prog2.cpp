@@ -392,8 +392,10 @@ void TProjFm::WaitForFrame()
         const bool moved = geometry().topLeft() != placed;
         if (framed && !moved)
             CentreOnScreen();
-        if (framed || moved || --tries == 0)
+        if (framed || moved || --tries == 0) {
+            look->stop();
             look->deleteLater();
+        }
     });
     look->start();
 }
