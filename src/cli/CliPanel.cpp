@@ -6,6 +6,9 @@
 #include "hexfile/HexWriter.h"
 #include "link/BoardLink.h"
 
+#include <cerrno>
+#include <cstring>
+
 TTermPanel::TTermPanel(TWorkState &ws, TFusePanel &fuses, TTerminal &terminal)
     : Ws(ws), Fuses(fuses), Terminal(terminal)
 {
@@ -64,10 +67,13 @@ bool TTermPanel::RunSave()
 {
     if (SavePath.empty() || (Ws.RomData.empty() && Ws.EepData.empty()))
         return false;
+    errno = 0; // a refusal before any file call leaves no reason
     if (SaveINHX8MFile(Ws, Fuses.IdText(), SavePath)) {
         Ws.NewDataListed = false;
         return true;
     }
-    Terminal.Message(SaveProblemMessage);
+    const int reason = errno;
+    Terminal.Message(std::string(SaveProblemMessage)
+                     + (reason ? "\n" + SavePath + ": " + std::strerror(reason) : ""));
     return false;
 }

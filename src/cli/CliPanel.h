@@ -13,7 +13,7 @@ class TTerminal;
 
 // The window's face for the command line: the status and progress go to the
 // terminal, the fuse panel and IDedit are the widget-free fuse model, and
-// WaitTimer is a real 300 ms timer on the event loop.
+// WaitTimer is a real timer of the watchdog's tick on the event loop.
 class TTermPanel : public TFrontPanel
 {
 public:

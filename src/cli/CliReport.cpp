@@ -38,7 +38,8 @@ void AppendPad(std::vector<std::string> &lines, const std::vector<std::string> &
     }
 }
 
-enum class TMatch { Exact, Prefix, Suffix };
+// Joined: the text is exactly Text followed by End.
+enum class TMatch { Exact, Prefix, Suffix, Joined };
 
 // How a box shown during an operation counts. Code ecSuccess marks the
 // operation's success box; VerifyCode (when not -1) replaces Code in a
@@ -49,12 +50,13 @@ struct TBoxRule
     const char *Text;
     int Code;
     int VerifyCode;
+    const char *End = nullptr;
 };
 
 const TBoxRule BoxRules[] = {
     {TMatch::Exact, MsgProgrammingComplete, ecSuccess, -1},
     {TMatch::Exact, MsgDataVerified, ecSuccess, -1},
-    {TMatch::Exact, MsgChipIsBlank, ecSuccess, -1},
+    {TMatch::Joined, MsgChipIs, ecSuccess, -1, MsgBlankEnd},
     {TMatch::Exact, MsgSerialDataError, ecBoardFailure, -1},
     {TMatch::Exact, MsgNoResponse, ecNoResponse, -1},
     {TMatch::Exact, LineLostMessage, ecNoResponse, -1},
@@ -84,6 +86,8 @@ bool Matches(const TBoxRule &rule, const std::string &text)
         return text == wanted;
     case TMatch::Prefix:
         return text.compare(0, wanted.size(), wanted) == 0;
+    case TMatch::Joined:
+        return text == wanted + rule.End;
     case TMatch::Suffix:
         return text.size() >= wanted.size()
                 && text.compare(text.size() - wanted.size(), wanted.size(), wanted) == 0;

@@ -90,8 +90,10 @@ bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error)
 {
     char text[32];
     std::snprintf(text, sizeof text, "0x%04X\n", static_cast<unsigned>(next));
-    // Replaced whole or not at all: a run cut short never loses the number.
-    if (SaveFileText(path, text, TSaveMode::Whole))
+    // Every run reads the number under the lock, so a shared file may be
+    // rewritten in place (another user's, in a shared folder); the old number
+    // survives any failure either way.
+    if (SaveFileText(path, text))
         return true;
     error = SystemReason(path);
     return false;
@@ -123,8 +125,11 @@ bool TSerialLock::Take(const std::string &path, std::string &error)
             (target.parent_path() / ("." + target.filename().string() + ".lock")).string();
     std::string problem;
     // Read-only: a lock needs no write access, so a file made by one user's
-    // run serves every user who may use the number file.
-    const int fd = OpenRegularFile(lockPath, O_RDONLY | O_CREAT, problem, 0666);
+    // run serves every user who may use the number file. Created only when
+    // missing: a shared sticky folder refuses O_CREAT on another's file.
+    int fd = OpenRegularFile(lockPath, O_RDONLY, problem);
+    if (fd < 0 && errno == ENOENT)
+        fd = OpenRegularFile(lockPath, O_RDONLY | O_CREAT, problem, 0666);
     if (fd < 0) {
         error = lockPath + ": " + problem;
         return false;

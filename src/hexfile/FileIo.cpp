@@ -130,20 +130,17 @@ bool WriteInPlace(const fs::path &target, const std::string &text)
 }
 
 // A rename lasts through a power cut only once its folder is on disk too.
-void SyncFolder(const fs::path &folder)
+bool SyncFolder(const fs::path &folder)
 {
     const TFd dir(::open(folder.empty() ? "." : folder.c_str(),
                          O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Fd >= 0)
-        ::fsync(dir.Fd);
+    return dir.Fd >= 0 && ::fsync(dir.Fd) == 0;
 }
 
 // Writes text to a new file beside target and renames it over target. The
-// new file gets the old one's mode, and its owner and group where the saver
-// may give them; otherwise a save that keeps the file is written in place,
-// and a whole replace makes the file the saver's.
-bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old,
-                 TSaveMode mode)
+// new file gets the old one's owner, group and mode; when the owner cannot
+// be kept (the file belongs to someone else), the file is written in place.
+bool ReplaceFile(const fs::path &target, const std::string &text, const struct stat *old)
 {
     std::string tempName;
     int tempFd = -1;
@@ -155,8 +152,7 @@ bool ReplaceFile(const fs::path &target, const std::string &text, const struct s
         struct stat mine = {};
         ok = ::fstat(temp.Fd, &mine) == 0;
         if (ok && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)
-                && ::fchown(temp.Fd, old->st_uid, old->st_gid) != 0
-                && mode == TSaveMode::KeepFile) {
+                && ::fchown(temp.Fd, old->st_uid, old->st_gid) != 0) {
             temp.Close();
             ::unlink(tempName.c_str());
             return WriteInPlace(target, text);
@@ -164,31 +160,31 @@ bool ReplaceFile(const fs::path &target, const std::string &text, const struct s
         ok = ok && ::fchmod(temp.Fd, old->st_mode & 07777) == 0;
     }
     ok = temp.Close() && ok;
-    if (ok && ::rename(tempName.c_str(), target.c_str()) == 0) {
-        SyncFolder(target.parent_path());
-        return true;
-    }
+    // Past the rename the new text is in place; a folder that does not reach
+    // the disk is still told as a failure, since a power cut would undo it.
+    if (ok && ::rename(tempName.c_str(), target.c_str()) == 0)
+        return SyncFolder(target.parent_path());
     ::unlink(tempName.c_str());
     return false;
 }
 
 } // namespace
 
-bool SaveFileText(const std::string &path, const std::string &text, TSaveMode mode)
+bool SaveFileText(const std::string &path, const std::string &text)
 {
     const fs::path target = FollowLinks(path);
     struct stat old = {};
     if (::lstat(target.c_str(), &old) != 0)
-        return errno == ENOENT && ReplaceFile(target, text, nullptr, mode);
+        return errno == ENOENT && ReplaceFile(target, text, nullptr);
     if (!S_ISREG(old.st_mode)) {
         errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         return false;
-    if (old.st_nlink > 1 && mode == TSaveMode::KeepFile)
+    if (old.st_nlink > 1)
         return WriteInPlace(target, text);
-    return ReplaceFile(target, text, &old, mode);
+    return ReplaceFile(target, text, &old);
 }
 
 int OpenRegularFile(const std::string &path, int flags, std::string &problem, int mode)

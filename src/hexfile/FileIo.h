@@ -45,17 +45,11 @@ std::string ReadProblem(const std::string &path);
 // it. Otherwise false, with problem set as for OpenRegularFile.
 bool CanSaveFile(const std::string &path, std::string &problem);
 
-// How a save treats the file it replaces. KeepFile, for a file the user
-// saves: it keeps its owner, group, mode and other names, and is rewritten in
-// place (after a backup copy beside it) where a replace could not keep them.
-// Whole, for a file that other runs read: it is only ever replaced whole, so
-// no reader sees it half written; it keeps its mode, but may become the
-// saver's and lose its other names.
-enum class TSaveMode { KeepFile, Whole };
-
 // Saves text as path: a symbolic link is written through to its target; an
 // existing file must be a regular file the user may write, in a folder that
-// takes the new copy or backup beside it. Any failure leaves the old content;
-// errno then says why.
-bool SaveFileText(const std::string &path, const std::string &text,
-                  TSaveMode mode = TSaveMode::KeepFile);
+// takes a new copy or a backup beside it. The file keeps its owner, group,
+// mode and other names: a file with one name is replaced by a complete copy
+// written beside it; one with several names, or whose owner cannot be kept,
+// is rewritten in place after a backup copy beside it that is put back on
+// failure. Any failure leaves the old content; errno then says why.
+bool SaveFileText(const std::string &path, const std::string &text);

@@ -26,7 +26,7 @@ public:
     void WaitTimerTimer();
     static constexpr int WatchdogTickMs = 300;
     static constexpr int32_t WatchdogLimit = 10;
-    // One tick of the 1 s guard of the board's long jobs. The watchdog is
+    // One tick of the guard of the board's long jobs, every LongJobTickMs. The watchdog is
     // off during a bulk erase and a blank test, and Cancel does not reach
     // them; without this a board that falls silent there would hold the
     // window forever. Acts like the watchdog after LongJobLimit silent ticks,

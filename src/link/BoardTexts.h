@@ -16,8 +16,11 @@ inline constexpr char MsgNothingToVerify[] = "Nothing to verify.";
 // Followed by the address in four hex digits.
 inline constexpr char MsgRomVerifyError[] = "ROM verify error at address ";
 inline constexpr char MsgEepromVerifyError[] = "EEPROM verify error at address ";
-// The blank test's result: "Chip is", "ROM is not", ... before it.
+// The blank test's result: one of its subjects before it.
 inline constexpr char MsgBlankEnd[] = " blank.";
-inline constexpr char MsgChipIsBlank[] = "Chip is blank.";
+inline constexpr char MsgChipIs[] = "Chip is";
+inline constexpr char MsgRomIsNot[] = "ROM is not";
+inline constexpr char MsgIdIsNot[] = "ID is not";
+inline constexpr char MsgFuseIsNot[] = "Fuse is not";
 // Asked before programming over a part that is not blank: "ROM", ... before it.
 inline constexpr char MsgNotBlankQuestionEnd[] = " is not blank. Continue?";

@@ -365,7 +365,7 @@ void TBoardLink::TakeBlankTest()
 void TBoardLink::BlankTestResult()
 {
     static const TSubject Subjects[] = {
-        {'Y', "Chip is"}, {'R', "ROM is not"}, {'I', "ID is not"}, {'F', "Fuse is not"}};
+        {'Y', MsgChipIs}, {'R', MsgRomIsNot}, {'I', MsgIdIsNot}, {'F', MsgFuseIsNot}};
     const uint8_t reply = Ws.RxBuf[0];
     const std::string subject = SubjectOf(Subjects, 4, reply);
     if (reply == 'Y')

@@ -37,7 +37,7 @@ for _ in $(seq 150); do
     extents=$(xprop -id "$id" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ' ')
     [ -n "$extents" ] || continue
     IFS=, read -r left right top bottom <<<"$extents"
-    info=$(xwininfo -id "$id")
+    info=$(xwininfo -id "$id" 2>/dev/null) || continue
     x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
     y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
     w=$(sed -n 's/^ *Width: *//p' <<<"$info")

@@ -118,7 +118,7 @@ TEST_F(CliPortsTest, NoPortsIsOneLine)
 TEST_F(CliPortsTest, ListsAdaptersUartsAndStableNames)
 {
     for (const char *name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1",
-                             "ttyACM0", "ttyCH341USB0", "tty1", "ttySAC", "ttyUSB"})
+                             "ttyACM0", "ttyEXAMPLE10", "tty1", "ttySAC", "ttyUSB"})
         Node(name);
     // A UART behind the serial core's port layer: the driver is the one above it.
     Device("pnp0/00:00", "pnp", "serial");
@@ -132,28 +132,28 @@ TEST_F(CliPortsTest, ListsAdaptersUartsAndStableNames)
     Device("pci/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial", "usbserial_generic");
     Device("pci/usb1/1-1/1-1:1.0", "usb", "usbserial_generic");
     Device("pci/usb1/1-1", "usb", "usb");
-    UsbIdentity("pci/usb1/1-1", "1209", "0001", "Example", "USB Serial");
+    UsbIdentity("pci/usb1/1-1", "1209", "0001", "Example", "Serial");
     Tty("ttyUSB0", "pci/usb1/1-1/1-1:1.0/ttyUSB0");
     Device("pci/usb1/1-2/1-2:1.0", "usb", "cdc_acm");
-    UsbIdentity("pci/usb1/1-2", "2341", "0043", "", "");
+    UsbIdentity("pci/usb1/1-2", "abcd", "0002", "", "");
     Tty("ttyACM0", "pci/usb1/1-2/1-2:1.0");
-    Device("pci/usb1/1-3/1-3:1.0", "usb", "usb_ch341");
-    UsbIdentity("pci/usb1/1-3", "1a86", "7523", "", "USB Serial");
-    Tty("ttyCH341USB0", "pci/usb1/1-3/1-3:1.0");
+    Device("pci/usb1/1-3/1-3:1.0", "usb", "usb_example");
+    UsbIdentity("pci/usb1/1-3", "dcba", "0003", "", "USB Serial");
+    Tty("ttyEXAMPLE10", "pci/usb1/1-3/1-3:1.0");
     StableName("usb-Example_USB_Serial_A50285BI-if00-port0", "ttyUSB0");
-    StableName("usb-1a86_USB_Serial-if00-port0", "ttyCH341USB0");
+    StableName("usb-dcba_USB_Serial-if00-port0", "ttyEXAMPLE10");
     StableName("usb-gone-if00", "ttyUSB7"); // the adapter was pulled out
 
     const std::vector<std::string> expected = {
-        "/dev/ttyUSB0       driver usbserial_generic, vendor 1209 Example, product 0001 USB Serial",
+        "/dev/ttyUSB0       driver usbserial_generic, vendor 1209 Example, product 0001 Serial",
         "                   /dev/serial/by-id/usb-Example_USB_Serial_A50285BI-if00-port0",
         "/dev/ttyUSB1       driver unknown",
-        "/dev/ttyACM0       driver cdc_acm, vendor 2341, product 0043",
+        "/dev/ttyACM0       driver cdc_acm, vendor abcd, product 0002",
         "/dev/ttyS0         driver serial",
         "/dev/ttyS2         driver serial8250",
         "/dev/ttyS10        driver serial8250",
-        "/dev/ttyCH341USB0  driver usb_ch341, vendor 1a86, product 7523 USB Serial",
-        "                   /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0",
+        "/dev/ttyEXAMPLE10  driver usb_example, vendor dcba, product 0003 USB Serial",
+        "                   /dev/serial/by-id/usb-dcba_USB_Serial-if00-port0",
     };
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), expected.size());

@@ -105,7 +105,7 @@ TEST(SerialFile, KeepsTheNextNumberAndRefusesGarbage)
 
     // A number whose first line runs on past what is read must not pass for
     // the digits that were read.
-    const std::string longLine = "0x0102" + std::string(80, '0') + "\n";
+    const std::string longLine = "0x" + std::string(70, '0') + "102\n";
     for (const std::string &content : {std::string(), std::string("next\n"),
                                        std::string("0x1FFFF\n"), std::string("-3\n"),
                                        longLine}) {
@@ -237,34 +237,38 @@ TEST(SerialFile, AnotherUserTakesTheLockLeftBehind)
     }), 0);
 }
 
-// Another run may read the number at any moment: the file is replaced
-// whole even where a user's own save would rewrite it in place to keep its
-// owner or its other name.
-TEST(SerialFile, IsAlwaysReplacedWhole)
+// A lab's shared folder (sticky, open to all) with one user's number file
+// and lock: the next user takes the lock and the next number, and the file
+// stays the first user's, mode and other name included.
+TEST(SerialFile, AnotherUserAdvancesASharedFile)
 {
     TScratch dir;
-    ASSERT_EQ(::chmod(dir.Path.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.Path.c_str(), 01777), 0);
     const std::string path = dir.File("serial");
     std::string error;
-    ASSERT_TRUE(SaveNextSerial(path, 0x0101, error)) << error;
-    ASSERT_EQ(::chmod(path.c_str(), 0666), 0); // root's, open to all
+    {
+        TSerialLock mine;
+        ASSERT_TRUE(mine.Take(path, error)) << error;
+        ASSERT_TRUE(SaveNextSerial(path, 0x0101, error)) << error;
+    }
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    fs::create_hard_link(path, dir.File("serial-too"));
     struct stat old = {};
     ASSERT_EQ(::stat(path.c_str(), &old), 0);
     EXPECT_EQ(AsNobody([&] {
+        TSerialLock theirs;
         std::string why;
-        return SaveNextSerial(path, 0x0102, why);
+        uint32_t next = 0;
+        return theirs.Take(path, why) && LoadNextSerial(path, 1, next, why)
+                && next == 0x0101 && SaveNextSerial(path, next + 1, why);
     }), 0);
     struct stat now = {};
     ASSERT_EQ(::stat(path.c_str(), &now), 0);
-    EXPECT_NE(now.st_ino, old.st_ino);
-    EXPECT_EQ(now.st_mode & 07777, 0666u);
     EXPECT_EQ(ReadBytes(path), "0x0102\n");
-
-    const std::string other = dir.File("serial-too");
-    fs::create_hard_link(path, other);
-    ASSERT_TRUE(SaveNextSerial(path, 0x0103, error)) << error;
-    EXPECT_EQ(ReadBytes(path), "0x0103\n");
-    EXPECT_EQ(ReadBytes(other), "0x0102\n");
+    EXPECT_EQ(ReadBytes(dir.File("serial-too")), "0x0102\n");
+    EXPECT_EQ(now.st_uid, old.st_uid);
+    EXPECT_EQ(now.st_gid, old.st_gid);
+    EXPECT_EQ(now.st_mode & 07777, 0666u);
 }
 
 TEST(LogLine, EscapesEveryTextSoTheLineParses)
