@@ -219,27 +219,10 @@ TEST(SerialFile, OneRunAtATimeHoldsTheFile)
     EXPECT_TRUE(again.Take(path, error)) << error; // released with its holder
 }
 
-// The lock file one user's run left behind serves the others.
-TEST(SerialFile, AnotherUserTakesTheLockLeftBehind)
-{
-    TScratch dir;
-    ASSERT_EQ(::chmod(dir.Path.c_str(), 0777), 0);
-    const std::string path = dir.File("serial");
-    std::string error;
-    {
-        TSerialLock mine;
-        ASSERT_TRUE(mine.Take(path, error)) << error;
-    }
-    EXPECT_EQ(AsNobody([&] {
-        TSerialLock theirs;
-        std::string why;
-        return theirs.Take(path, why);
-    }), 0);
-}
-
 // A lab's shared folder (sticky, open to all) with one user's number file
-// and lock: the next user takes the lock and the next number, and the file
-// stays the first user's, mode and other name included.
+// and the lock file that user's run left behind: the next user takes the
+// lock and the next number, and the file stays the first user's, mode and
+// other name included.
 TEST(SerialFile, AnotherUserAdvancesASharedFile)
 {
     TScratch dir;
