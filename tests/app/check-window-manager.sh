@@ -16,11 +16,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 openbox >"$work/wm.log" 2>&1 &
 pids="$pids $!"
-for _ in $(seq 50); do
+for _ in $(seq 200); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "no window manager"
+if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    cat "$work/wm.log" >&2
+    fail "no window manager"
+fi
 
 (cd "$work" && QT_QPA_PLATFORM=xcb HOME="$work" \
     exec "$program" --simulate --quit-after 30000 >"$work/program.log" 2>&1) &
