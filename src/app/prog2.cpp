@@ -8,6 +8,7 @@
 #include "chips/FusePanel.h"
 #include "chips/FuseRules.h"
 #include "chips/osc.h"
+#include "link/BoardLine.h"
 #include "link/BoardLink.h"
 #include "link/BoardTexts.h"
 #include "link/Serial2.h"

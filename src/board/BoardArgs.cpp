@@ -57,7 +57,7 @@ const std::vector<TOptionRule> &OptionRules()
              o.LateQMs = static_cast<int>(v);
          }},
         {"--usb-latency", K::Number, 1, 255,
-         "MS    hold each reply under 62 bytes MS long, as a USB adapter's latency timer",
+         "MS    hold each reply shorter than a USB packet MS long, as an adapter's latency timer",
          [](TBoardOptions &o, long long v, const std::string &) {
              o.UsbLatencyMs = static_cast<int>(v);
          }},

@@ -238,7 +238,7 @@ bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
     };
     if (!pause(FOptions.DelayMs))
         return false;
-    if (reply == std::vector<uint8_t>{'Q'} && !std::exchange(FQSent, true)
+    if (reply.size() == 1 && reply[0] == TVirtualBoard::ReplyEnd && !std::exchange(FQSent, true)
         && !pause(FOptions.LateQMs))
         return false;
     if (reply.size() < UsbPacketPayload && !pause(FOptions.UsbLatencyMs))

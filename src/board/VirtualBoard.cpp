@@ -13,7 +13,7 @@ constexpr uint8_t ReplyRomNotBlank = 'R';
 constexpr uint8_t ReplyIdFailed = 'I';
 constexpr uint8_t ReplyConfigFailed = 'F';
 constexpr uint8_t ReplyEepFailed = 'N';
-constexpr uint8_t ReplyEnd = 'Q';
+constexpr uint8_t ReplyEnd = TVirtualBoard::ReplyEnd;
 constexpr uint8_t ReplyError = 'X';
 
 constexpr uint8_t EepBlockMarker = 'Y';

@@ -55,6 +55,8 @@ struct TBoardFaults
 class TVirtualBoard
 {
 public:
+    // End's answer, the board's closing "Q".
+    static constexpr uint8_t ReplyEnd = 'Q';
     using TReplySink = std::function<void(const std::vector<uint8_t> &reply)>;
 
     explicit TVirtualBoard(const TBoardFaults &faults = {});

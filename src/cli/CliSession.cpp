@@ -10,6 +10,7 @@
 #include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
+#include "link/BoardLine.h"
 #include "link/BoardLink.h"
 #include "link/Serial2.h"
 #include "view/HexText.h"

@@ -339,7 +339,6 @@ void TSerial::AskLowLatency(int fd)
         FLowLatencyRefusal = errno;
         return;
     }
-    FSavedSerialFlags = info.flags;
     if (info.flags & ASYNC_LOW_LATENCY)
         return;
     info.flags |= ASYNC_LOW_LATENCY;
@@ -350,14 +349,14 @@ void TSerial::AskLowLatency(int fd)
     FLowLatencyOn = true;
 }
 
+// Only a flag we set is taken back: the driver had it clear before.
 void TSerial::RestoreLowLatency(int fd)
 {
     if (!FLowLatencyOn)
         return;
-    FLowLatencyOn = false;
     serial_struct info{};
     if (SerialInfo(fd, false, info) == 0) {
-        info.flags = (info.flags & ~ASYNC_LOW_LATENCY) | (FSavedSerialFlags & ASYNC_LOW_LATENCY);
+        info.flags &= ~ASYNC_LOW_LATENCY;
         SerialInfo(fd, true, info);
     }
 }
@@ -870,12 +869,4 @@ void TSerial::RaiseMessage(const std::string &text)
         const TRxMessageEvent handler = OnMessage;
         handler(this, text);
     }
-}
-
-void SetBoardLineFormat(TSerial &serial)
-{
-    serial.SetBaudrate(19200);
-    serial.SetDataBits(d8bit);
-    serial.SetCheckParity(false);
-    serial.NotifyErrors = neEvent;
 }

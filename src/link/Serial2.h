@@ -203,7 +203,6 @@ private:
     int FLowLatencyRefusal = 0;
     bool FLowLatencyOn = false;
     bool FLineLost = false;
-    int FSavedSerialFlags = 0;  // the driver's flags before we set low latency
 
     // Shared with the event thread.
     std::atomic<int> FHandle{-1};
@@ -221,7 +220,3 @@ private:
     std::shared_ptr<TSerialRelay> FRelay;
     std::unique_ptr<TEventThread> FThread;
 };
-
-// The programmer board's line: 19200 baud, 8 data bits, no parity, and
-// failures told through OnError.
-void SetBoardLineFormat(TSerial &serial);

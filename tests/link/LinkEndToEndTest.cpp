@@ -263,7 +263,7 @@ TEST(LinkWireSpeed, FailedWordReportsTheAddressThatArrived)
             s.Panel.Id = "1234";
             s.Link.ProgButtClick();
             const auto failure = [&s] { return Only(s.Log, {"box:error:ROM"}); };
-            ASSERT_TRUE(s.RunUntil([&] { return !failure().empty(); }, 10000))
+            ASSERT_TRUE(RunEventLoopUntil([&] { return !failure().empty(); }, 10000))
                 << c.Chip.Name << cut;
             EXPECT_EQ(failure(), TLog{std::string("box:error:ROM verify error at address ")
                                       + (cut ? "0100" : "0123")})
@@ -289,9 +289,7 @@ TEST(LinkWireSpeed, AnnouncementDuringAFullBufferErrorBoxIsAnswered)
     TRecUi ui(log);
     TSerial serial;
     TBoardLink link(ws, panel, ui, serial);
-    serial.SetBaudrate(19200);
-    serial.SetDataBits(d8bit);
-    serial.SetCheckParity(false);
+    SetBoardLineFormat(serial);
     serial.NotifyErrors = neNone;
     serial.SetDevicePath(pty.Path);
     serial.OnRxData = [&link](QObject *) { link.Serial1RxData(); };
@@ -307,7 +305,7 @@ TEST(LinkWireSpeed, AnnouncementDuringAFullBufferErrorBoxIsAnswered)
     ws.OpStep = 1;
     pty.Send("Z" + std::string(18, 'W')); // one write: the 19 bytes arrive together
     std::string host;
-    ASSERT_TRUE(TLinkSession::RunUntil(
+    ASSERT_TRUE(RunEventLoopUntil(
             [&] {
                 host += pty.Receive(1, 1);
                 return host.size() >= 2;

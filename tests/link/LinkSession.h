@@ -8,6 +8,7 @@
 #include "app/WorkState.h"
 #include "board/BoardServer.h"
 #include "link/BoardLink.h"
+#include "link/BoardLine.h"
 #include "link/Serial2.h"
 #include "support/EventLoop.h"
 
@@ -109,7 +110,7 @@ class TTimerPanel : public TRecPanel
 public:
     TTimerPanel(TLog &log, std::function<void()> tick) : TRecPanel(log)
     {
-        Timer.setInterval(300);
+        Timer.setInterval(TBoardLink::WatchdogTickMs);
         QObject::connect(&Timer, &QTimer::timeout, std::move(tick));
     }
     void StartWaitTimer() override
@@ -162,9 +163,7 @@ public:
           Link(Ws, Panel, Ui, Line)
     {
         Path = Server.Start();
-        Serial.SetBaudrate(19200);
-        Serial.SetDataBits(d8bit);
-        Serial.SetCheckParity(false);
+        SetBoardLineFormat(Serial);
         Serial.NotifyErrors = neNone;
         Serial.SetDevicePath(Path);
         Serial.OnRxData = [this](QObject *) { Link.Serial1RxData(); };
@@ -189,16 +188,12 @@ public:
     bool Run(const std::function<void()> &press, int timeoutMs = 60000)
     {
         press();
-        return RunUntil(
+        return RunEventLoopUntil(
             [this] {
                 return Ws.OpStep == -1 && !Panel.TimerOn
                        && (Line.Closed() || !Only(Log, {"box:error:No response"}).empty());
             },
             timeoutMs);
-    }
-    static bool RunUntil(const std::function<bool()> &done, int timeoutMs)
-    {
-        return RunEventLoopUntil(done, timeoutMs);
     }
 
     TLog Log;

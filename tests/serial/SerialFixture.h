@@ -2,6 +2,7 @@
 
 // A pseudo-terminal and the serial component set up as the main window does.
 
+#include "link/BoardLine.h"
 #include "link/Serial2.h"
 
 #include "support/RecordingUi.h"
@@ -98,10 +99,7 @@ protected:
     void Configure(TSerial &serial)
     {
         serial.Dialogs = &Boxes;
-        serial.SetBaudrate(19200);
-        serial.SetDataBits(d8bit);
-        serial.SetCheckParity(false);
-        serial.NotifyErrors = neEvent;
+        SetBoardLineFormat(serial);
         serial.OnError = [this, &serial](QObject *) { Errors.push_back(serial.ErrorCode()); };
         serial.SetDevicePath(Pty.Path);
     }
