@@ -18,7 +18,7 @@ void CompareList(std::vector<TDifference> &out, const char *region,
 {
     for (int32_t addr = 0; addr < size; ++addr) {
         const int32_t read = ImageValue(chip, addr, mask);
-        const int32_t wanted = ImageValue(image, addr, mask) & mask;
+        const int32_t wanted = ImageCell(image, addr, mask);
         if (read != wanted)
             out.push_back({region, addr, read, wanted});
     }

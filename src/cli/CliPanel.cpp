@@ -7,7 +7,6 @@
 #include "link/BoardLink.h"
 
 #include <cerrno>
-#include <cstring>
 
 TTermPanel::TTermPanel(TWorkState &ws, TFusePanel &fuses, TTerminal &terminal)
     : Ws(ws), Fuses(fuses), Terminal(terminal)
@@ -72,8 +71,6 @@ bool TTermPanel::RunSave()
         Ws.NewDataListed = false;
         return true;
     }
-    const int reason = errno;
-    Terminal.Message(std::string(SaveProblemMessage)
-                     + (reason ? "\n" + SavePath + ": " + std::strerror(reason) : ""));
+    Terminal.Message(SaveFailureText(SavePath, errno));
     return false;
 }

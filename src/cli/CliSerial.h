@@ -24,8 +24,9 @@ bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers);
 bool LoadNextSerial(const std::string &path, uint32_t start, uint32_t &next,
                     std::string &error);
 
-// Writes next through a temporary file in the same folder and a rename, so
-// that a crash or a full disk never leaves half a number behind.
+// Writes next as any saved file is written (a temporary file and a rename,
+// or in place after a backup copy for another user's file): a crash or a
+// full disk never leaves half a number behind.
 bool SaveNextSerial(const std::string &path, uint32_t next, std::string &error);
 
 // True when SaveNextSerial could write path now; false with error naming the

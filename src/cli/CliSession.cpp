@@ -84,12 +84,17 @@ TCliSession::TCliSession(const TCliArgs &args, TTerminal &terminal)
 
 TCliSession::~TCliSession()
 {
-    if (Serial) {
-        Serial->OnRxData = nullptr;
-        Serial->OnError = nullptr;
-        Serial->SetActive(false);
-        Serial.reset();
-    }
+    CloseLine();
+    Serial.reset();
+}
+
+void TCliSession::CloseLine()
+{
+    if (!Serial)
+        return;
+    Serial->OnRxData = nullptr;
+    Serial->OnError = nullptr;
+    Serial->SetActive(false);
 }
 
 TCliOp TCliSession::Operation() const
@@ -115,11 +120,7 @@ int TCliSession::Run()
         code = OpenLine();
     if (code == ecSuccess)
         code = Args.Repeat ? RunRepeat() : RunChip();
-    if (Serial) {
-        Serial->OnRxData = nullptr;
-        Serial->OnError = nullptr;
-        Serial->SetActive(false);
-    }
+    CloseLine();
     const int saved = SaveBoard();
     code = code != ecSuccess ? code : saved;
     return Logged ? code : WriteLog(code);
@@ -145,7 +146,7 @@ int TCliSession::Prepare()
     // Found now, not after the whole chip has been read.
     std::string problem;
     if (op == TCliOp::Read && !Args.Output.empty() && !CanSaveFile(Args.Output, problem)) {
-        Terminal.Message(std::string(SaveProblemMessage) + "\n" + Args.Output + ": " + problem);
+        Terminal.Message(SaveFailureText(Args.Output, problem));
         return ecFileRefused;
     }
     if (op == TCliOp::Program || op == TCliOp::Verify) {
@@ -251,7 +252,6 @@ int TCliSession::OpenLine()
                          + Serial->ErrorText());
         return ecBoardFailure;
     }
-    LineOpen = true;
     Ui.LineLost = [this] { return LineLost(); };
     Line.WriteChar(TBoardLink::CmdHello);
     RunUntil([this] { return Panel.BoardFound || !Ui.Shown.empty() || LineLost(); },
@@ -306,8 +306,7 @@ int TCliSession::RunRepeat()
 int TCliSession::ProgramChip()
 {
     if (Args.HasSerial) {
-        if (SerialUsedUp())
-            return ecBadInput;
+        // Prepare and the loop between chips have refused a number past FFFF.
         Fuses.SetIdText(SerialText(NextSerial));
     }
     int code = Args.KeepOscCal ? KeepChipOscCal() : ecSuccess;
@@ -500,8 +499,9 @@ int TCliSession::SaveBoard()
         image.EepData.push_back(std::to_string(chip.Eep[static_cast<size_t>(a)]));
     image.FuseWord = chip.Config;
     image.IdValue = chip.Id;
+    errno = 0; // a refusal before any file call leaves no reason
     if (!SaveINHX8MFile(image, MyIntToHex(chip.Id, 4), Args.BoardSave)) {
-        Terminal.Message(SaveProblemMessage);
+        Terminal.Message(SaveFailureText(Args.BoardSave, errno));
         return ecFileRefused;
     }
     return ecSuccess;
@@ -515,7 +515,7 @@ bool TCliSession::OperationFinished() const
 bool TCliSession::LineLost() const
 {
     // The serial component closes a port whose line hung up or went away.
-    return LineOpen && Serial->LineLost();
+    return Serial && Serial->LineLost();
 }
 
 int TCliSession::WriteLog(int code)

@@ -57,6 +57,8 @@ private:
     TCliOp Operation() const;
     int Prepare();
     int StartBoard();
+    // Stops the line and its handlers; the port object stays for the log.
+    void CloseLine();
     int OpenLine();
     int RunChip();
     int RunRepeat();
@@ -89,7 +91,6 @@ private:
     std::unique_ptr<TBoardLink> Link;
     // Declared last: it stops handing events over before the rest goes.
     std::unique_ptr<TSerial> Serial;
-    bool LineOpen = false;
 
     uint32_t NextSerial = 0;
     TSerialLock SerialLock;

@@ -168,20 +168,38 @@ bool ReplaceFile(const fs::path &target, const std::string &text, const struct s
     return false;
 }
 
+// What a save meets at target: false with problem (and errno) set when it
+// must not write there; otherwise exists tells whether old describes a file.
+bool CheckTarget(const fs::path &target, struct stat &old, bool &exists, std::string &problem)
+{
+    exists = ::lstat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    if (exists && !S_ISREG(old.st_mode)) {
+        problem = NotRegularReason(old);
+        return false;
+    }
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool SaveFileText(const std::string &path, const std::string &text)
 {
     const fs::path target = FollowLinks(path);
     struct stat old = {};
-    if (::lstat(target.c_str(), &old) != 0)
-        return errno == ENOENT && ReplaceFile(target, text, nullptr);
-    if (!S_ISREG(old.st_mode)) {
-        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+    bool exists = false;
+    std::string problem;
+    if (!CheckTarget(target, old, exists, problem))
         return false;
-    }
-    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return false;
+    if (!exists)
+        return ReplaceFile(target, text, nullptr);
     if (old.st_nlink > 1)
         return WriteInPlace(target, text);
     return ReplaceFile(target, text, &old);
@@ -231,19 +249,9 @@ bool CanSaveFile(const std::string &path, std::string &problem)
 {
     const fs::path target = FollowLinks(path);
     struct stat old = {};
-    if (::lstat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) {
-            problem = NotRegularReason(old);
-            return false;
-        }
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            problem = std::strerror(errno);
-            return false;
-        }
-    } else if (errno != ENOENT) {
-        problem = std::strerror(errno);
+    bool exists = false;
+    if (!CheckTarget(target, old, exists, problem))
         return false;
-    }
     // Every way of saving writes a file beside the target first.
     std::string name;
     int fd = -1;

@@ -5,6 +5,7 @@
 #include "hexfile/HexReader.h"
 #include "view/HexText.h"
 
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -110,4 +111,15 @@ bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string
     } catch (const std::exception &) {
         return false;
     }
+}
+
+std::string SaveFailureText(const std::string &path, const std::string &problem)
+{
+    const std::string message = SaveProblemMessage;
+    return problem.empty() ? message : message + "\n" + path + ": " + problem;
+}
+
+std::string SaveFailureText(const std::string &path, int reason)
+{
+    return SaveFailureText(path, reason ? std::string(std::strerror(reason)) : std::string());
 }

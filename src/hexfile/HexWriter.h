@@ -9,6 +9,11 @@ struct TWorkState;
 inline constexpr char SaveProblemMessage[] =
         "A problem occurred while trying to save the HEX file.";
 
+// The save error with the file and why on a second line, for the command
+// line; without a reason (errno 0, or an empty problem) the message alone.
+std::string SaveFailureText(const std::string &path, const std::string &problem);
+std::string SaveFailureText(const std::string &path, int reason);
+
 inline constexpr char EndOfFileRecord[] = ":00000001FF";
 
 // Two upper-case hex digits that make the bytes of a record body (byte count,

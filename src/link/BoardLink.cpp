@@ -445,12 +445,12 @@ void TBoardLink::SendConfigAndId(uint8_t command)
 // marker 0xFF 0xFF on the line.
 int32_t TBoardLink::RomWord(int32_t addr) const
 {
-    return ImageValue(Ws.RomData, addr, 0x3FFF) & 0x3FFF;
+    return ImageCell(Ws.RomData, addr, 0x3FFF);
 }
 
 int32_t TBoardLink::EepByte(int32_t addr) const
 {
-    return ImageValue(Ws.EepData, addr, 0xFF) & 0xFF;
+    return ImageCell(Ws.EepData, addr, 0xFF);
 }
 
 uint8_t TBoardLink::HeldByte(int32_t index) const

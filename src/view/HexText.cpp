@@ -40,6 +40,11 @@ int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t b
     return blank;
 }
 
+int32_t ImageCell(const std::vector<std::string> &list, int32_t addr, int32_t mask)
+{
+    return ImageValue(list, addr, mask) & mask;
+}
+
 bool DecimalValue(const std::string &text, int32_t &value)
 {
     size_t i = 0;

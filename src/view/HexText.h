@@ -24,6 +24,9 @@ bool DecimalValue(const std::string &text, int32_t &value);
 // The entry at addr of a device-image list as a number; a missing or
 // unreadable entry reads as blank, so nothing fails on the image itself.
 int32_t ImageValue(const std::vector<std::string> &list, int32_t addr, int32_t blank);
+// The same cut to a memory's width (mask, also its blank value): what the
+// chip holds for that entry.
+int32_t ImageCell(const std::vector<std::string> &list, int32_t addr, int32_t mask);
 
 // The ID text as the operations and the writer take it: left-filled with "F"
 // to four characters; a longer text keeps its first four.
