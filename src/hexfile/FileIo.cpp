@@ -235,16 +235,6 @@ std::string FileBehindLinks(const std::string &path)
     return FollowLinks(path).string();
 }
 
-std::string ReadProblem(const std::string &path)
-{
-    std::string problem;
-    const TFd file(OpenRegularFile(path, O_RDONLY, problem));
-    if (file.Fd < 0)
-        return problem;
-    char byte = 0;
-    return ::read(file.Fd, &byte, 1) < 0 ? std::strerror(errno) : std::string();
-}
-
 bool CanSaveFile(const std::string &path, std::string &problem)
 {
     const fs::path target = FollowLinks(path);

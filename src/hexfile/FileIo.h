@@ -36,10 +36,6 @@ int OpenRegularFile(const std::string &path, int flags, std::string &problem, in
 // that file does not exist yet: the one SaveFileText writes.
 std::string FileBehindLinks(const std::string &path);
 
-// Why the system cannot read path, "" when it can (a regular file whose
-// first byte reads).
-std::string ReadProblem(const std::string &path);
-
 // True when SaveFileText could replace path now: the file, if it exists, is
 // a regular file the user may write, and its folder takes a new file beside
 // it. Otherwise false, with problem set as for OpenRegularFile.

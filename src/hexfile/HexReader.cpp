@@ -6,6 +6,8 @@
 #include "view/HexText.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdint>
 #include <utility>
 
@@ -143,14 +145,17 @@ private:
 // Only a regular file is read: anything else is refused before it is opened,
 // since opening a serial device alone can change its lines, and a FIFO would
 // hold the window.
-bool ReadWholeFile(const std::string &path, std::string &text)
+bool ReadWholeFile(const std::string &path, std::string &text, std::string &problem)
 {
-    std::string problem;
     const TFd file(OpenRegularFile(path, O_RDONLY | O_NOCTTY, problem));
-    struct stat info = {};
-    return file.Fd >= 0 && ::fstat(file.Fd, &info) == 0
-           && static_cast<uint64_t>(info.st_size) <= MaxFileBytes
-           && ReadAll(file.Fd, text, MaxFileBytes);
+    if (file.Fd < 0)
+        return false;
+    errno = 0; // ReadAll sets none when the file is too large
+    if (!ReadAll(file.Fd, text, MaxFileBytes)) {
+        problem = errno ? std::strerror(errno) : "larger than a HEX file can be";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -341,15 +346,16 @@ THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert
                             std::string *bytes)
 {
     std::string text;
+    std::string problem;
     bool read = false;
     try {
-        read = ReadWholeFile(path, text);
+        read = ReadWholeFile(path, text, problem);
     } catch (const std::exception &) {
         read = false;
     }
     // Nothing has been touched yet, so an unreadable file loses nothing.
     if (!read)
-        return {THexLoadStatus::Refused, LoadProblemMessage};
+        return {THexLoadStatus::Refused, LoadProblemMessage, problem};
     std::vector<std::string> lines = SplitTextLines(text);
     if (bytes)
         *bytes = std::move(text);
@@ -359,8 +365,7 @@ THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert
 std::string LoadFailureText(const THexLoadOutcome &outcome, const std::string &path)
 {
     const std::string message = outcome.Message.empty() ? LoadProblemMessage : outcome.Message;
-    const std::string problem = ReadProblem(path);
-    return problem.empty() ? message : message + "\n" + path + ": " + problem;
+    return outcome.Reason.empty() ? message : message + "\n" + path + ": " + outcome.Reason;
 }
 
 THexLoadOutcome LoadHexLines(TWorkState &ws, std::vector<std::string> lines, bool insert)
@@ -390,19 +395,19 @@ THexLoadOutcome LoadHexLines(TWorkState &ws, std::vector<std::string> lines, boo
             ws.IdValue = oldIdValue;
             return {THexLoadStatus::Refused, scan == ScanExtendedAddress
                                                      ? std::string(ExpectingInhx8mMessage)
-                                                     : LineProblemMessage(scan)};
+                                                     : LineProblemMessage(scan), {}};
         }
         for (const TStep &step : Steps) {
             if (!step.Pass(ws)) {
                 ResetProgData(ws);
-                return {THexLoadStatus::PassFailed, step.Message};
+                return {THexLoadStatus::PassFailed, step.Message, {}};
             }
             if (step.Fill)
                 step.Fill(ws);
         }
     } catch (...) {
         ResetProgData(ws);
-        return {THexLoadStatus::Exception, LoadProblemMessage};
+        return {THexLoadStatus::Exception, LoadProblemMessage, {}};
     }
     return {};
 }

@@ -85,6 +85,7 @@ struct THexLoadOutcome
 {
     THexLoadStatus Status = THexLoadStatus::Ok;
     std::string Message; // the error box text; empty for Ok
+    std::string Reason;  // why the file could not be read; empty when it was
 };
 
 // The file work of the load command, so that the window and the command line
