@@ -25,11 +25,10 @@ bool FromDesktop = false;
 
 // A data file from the folders of this run, else the built-in copy under
 // qrcFolder.
-QUrl DataFileUrl(const char *name, const char *qrcFolder)
+QUrl DataFileUrl(const char *name, const std::vector<std::string> &folders,
+                 const char *qrcFolder)
 {
-    const TStartPlace place = ThisStartPlace();
-    const std::string path =
-        FindDataFile(name, DataSearchFolders(place.CurrentFolder, place.DataFolder));
+    const std::string path = FindDataFile(name, folders);
     const QString builtIn = QStringLiteral(":/%1/%2").arg(qrcFolder, name);
     const QUrl url = path.empty() ? QUrl(QStringLiteral("qrc") + builtIn)
                                   : QUrl::fromLocalFile(QString::fromStdString(path));
@@ -86,14 +85,15 @@ TQtUiServices::~TQtUiServices()
 void TQtUiServices::OpenDataFiles()
 {
     Q_INIT_RESOURCE(varnel); // the built-in copies sit in a static library
+    const TStartPlace place = ThisStartPlace();
+    const std::vector<std::string> folders =
+            DataSearchFolders(place.CurrentFolder, place.DataFolder);
     for (int i = 0; i < 4; ++i) {
-        if (Players[i])
-            continue;
+        delete Players[i];
         Players[i] = new QSoundEffect;
-        Players[i]->setSource(DataFileUrl(SoundFiles[i], "sounds"));
+        Players[i]->setSource(DataFileUrl(SoundFiles[i], folders, "sounds"));
     }
-    if (HelpPage.isEmpty())
-        HelpPage = DataFileUrl(HelpFile, "help");
+    HelpPage = DataFileUrl(HelpFile, folders, "help");
 }
 
 TAnswer TQtUiServices::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons buttons)
@@ -182,8 +182,6 @@ void TQtUiServices::ShowHelpContents()
         HelpWindow->setWindowTitle(QApplication::applicationName() + " Help");
         HelpWindow->setOpenExternalLinks(true);
         HelpWindow->resize(640, 560);
-        if (HelpPage.isEmpty())
-            HelpPage = DataFileUrl(HelpFile, "help");
         HelpWindow->setSource(HelpPage);
     }
     HelpWindow->show();

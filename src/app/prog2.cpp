@@ -32,7 +32,9 @@
 
 namespace {
 
-constexpr int BoardPanelParkedLeft = 300; // outside its panel until the board answers
+// Outside its panel until the board answers.
+constexpr int BoardPanelParkedLeft = ParkedLeft;
+constexpr int BoardPanelShownLeft = 40;
 
 QFont WindowFont()
 {
@@ -201,10 +203,7 @@ void TProjFm::BuildControls()
     IDedit->installEventFilter(this);
     OscChButt = MakeButton(FusePan, "Change", OscChButtParkedPlace.Left,
                            OscChButtParkedPlace.Top, 52, 20);
-    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Oscillator),
-                       static_cast<QWidget *>(Label2), static_cast<QWidget *>(CodeProtect),
-                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(IDedit)})
-        w->setVisible(false);
+    ClearFusePanel(); // as the model starts: nothing shown until a chip is chosen
     NoTab(Oscillator);
     NoTab(CodeProtect);
     // While an operation runs both panels refuse input, but what they show
@@ -506,7 +505,7 @@ void TProjFm::RedrawPad()
 
 void TProjFm::ShowBoardPanel()
 {
-    BoardPanel->move(40, BoardPanel->y());
+    BoardPanel->move(BoardPanelShownLeft, BoardPanel->y());
     BoardPanel->setVisible(true);
 }
 

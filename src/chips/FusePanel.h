@@ -30,10 +30,12 @@ inline constexpr TPlace Label3Place = {182, 96};
 inline constexpr TPlace IdEditPlace = {205, 92};
 inline constexpr int IdEditWidth = 36;
 inline constexpr char IdEditReset[] = "FFFF";
-// OscChButt is in the panel only for the 12C67x layout; otherwise it is
-// parked at left 300, beyond the panel's width.
+// The window parks a control that is not in use at this left, beyond the
+// width of its panel.
+inline constexpr int ParkedLeft = 300;
+// OscChButt is in the panel only for the 12C67x layout.
 inline constexpr TPlace OscChButtShownPlace = {99, 78};
-inline constexpr TPlace OscChButtParkedPlace = {300, 58};
+inline constexpr TPlace OscChButtParkedPlace = {ParkedLeft, 58};
 
 struct TFuseBoxView
 {

@@ -1,4 +1,5 @@
 // The HEX file handlers of the main window: Load and Save.
+#include "app/AppFolders.h"
 #include "app/UiServices.h"
 #include "app/prog2.h"
 #include "chips/osc.h"
@@ -23,10 +24,7 @@ void SetCurrentDir(const std::string &dir)
 
 std::string FolderOf(const std::string &path)
 {
-    std::string dir = QFileInfo(QString::fromStdString(path)).absolutePath().toStdString();
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    return dir;
+    return WithSeparator(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString());
 }
 
 } // namespace
