@@ -11,6 +11,12 @@ inline constexpr int32_t RetlwBase = 0x3400;
 inline constexpr char RetlwHighText[] = "34";
 inline constexpr int OscCalMaxLength = 2;
 
+// A program word that holds a calibration value: RETLW with any constant.
+constexpr bool IsOscCalWord(int32_t word)
+{
+    return (word & 0x3F00) == RetlwBase;
+}
+
 // The two digits Edit1 shows for a word: its low byte.
 std::string OscCalText(int32_t word);
 

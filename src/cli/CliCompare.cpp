@@ -10,7 +10,6 @@ namespace {
 
 constexpr int32_t WordMask = 0x3FFF;
 constexpr int32_t ByteMask = 0xFF;
-constexpr int32_t RetlwMask = 0x3F00;
 
 void CompareList(std::vector<TDifference> &out, const char *region,
                  const std::vector<std::string> &chip, const std::vector<std::string> &image,
@@ -58,7 +57,7 @@ std::vector<std::string> DifferenceLines(const std::vector<TDifference> &differe
 
 TOscCalChoice ChooseOscCal(int32_t chipWord, bool fileHasValue)
 {
-    if ((chipWord & RetlwMask) == RetlwBase)
+    if (IsOscCalWord(chipWord))
         return TOscCalChoice::KeepChip;
     return fileHasValue ? TOscCalChoice::UseFile : TOscCalChoice::Refuse;
 }

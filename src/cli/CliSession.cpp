@@ -153,6 +153,7 @@ int TCliSession::Prepare()
         code = LoadCliImage(Args, Ws, Fuses, Terminal, op == TCliOp::Program, &FileSha256);
         if (code != ecSuccess)
             return code;
+        FileRom = Ws.RomData;
     }
     if (Args.HasSerial) {
         NextSerial = Args.SerialStart;
@@ -352,21 +353,13 @@ int TCliSession::KeepChipOscCal()
 {
     // Each chip starts from the file's own words: the word kept for one chip
     // must not pass as the file's value for the next (--repeat).
-    if (!FileRomKept) {
-        FileRom = Ws.RomData;
-        FileRomKept = true;
-    }
     Ws.RomData = FileRom;
     TImageValues chip;
     const int code = ReadChipKeepingImage(chip);
     if (code != ecSuccess)
         return code;
-    int32_t word = RetlwBase | 0xFF;
-    const size_t last = static_cast<size_t>(Ws.RomSize - 1);
-    if (last >= chip.Rom.size() || !DecimalValue(chip.Rom[last], word)) {
-        Terminal.Message("The chip's last program word was not read.");
-        return ecBoardFailure;
-    }
+    // A Read that succeeded filled every word.
+    const int32_t word = ImageValue(chip.Rom, Ws.RomSize - 1, 0x3FFF);
     const std::string text = MyIntToHex(word, 4);
     switch (ChooseOscCal(word, !OscCalWordMissing(Ws))) {
     case TOscCalChoice::KeepChip:

@@ -101,8 +101,7 @@ private:
     int32_t LogConfig = -1;
 
     // --keep-osccal: the program words as the file gave them.
-    std::vector<std::string> FileRom;
-    bool FileRomKept = false;
+    std::vector<std::string> FileRom; // the file's words, for --keep-osccal
     QEventLoop *Loop = nullptr;
     std::function<bool()> Done;
 };
