@@ -6,6 +6,7 @@
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
 #include "support/PadPixels.h"
+#include "support/PlaceChip.h"
 #include "support/RecordingUi.h"
 #include "support/WorkFolder.h"
 #include "chips/FuseRules.h"
@@ -107,11 +108,7 @@ protected:
     // As the user picks it from the list, with the placement's four ticks.
     void Place(const char *chip)
     {
-        const int i = FindChip(chip);
-        Fm->ChipSelect->setCurrentIndex(i);
-        Fm->ChipSelectChange(i);
-        for (int step = 0; step < 4; ++step)
-            Fm->Timer1Timer();
+        const int i = PlaceChip(*Fm, chip);
         ASSERT_EQ(Fm->ChipSelect->currentIndex(), i);
     }
 

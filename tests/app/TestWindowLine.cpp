@@ -5,6 +5,7 @@
 #include "chips/ChipCatalogue.h"
 #include "link/Serial2.h"
 #include "support/EventLoop.h"
+#include "support/PlaceChip.h"
 #include "support/RecordingUi.h"
 #include "support/WorkFolder.h"
 
@@ -89,11 +90,7 @@ protected:
     }
     void PlaceChip(const char *name)
     {
-        const int index = FindChip(name);
-        Fm->ChipSelect->setCurrentIndex(index);
-        Fm->ChipSelectChange(index);
-        for (int step = 0; step < 4; ++step)
-            Fm->Timer1Timer();
+        ::PlaceChip(*Fm, name);
         ASSERT_GT(Fm->WorkState.RomSize, 0);
     }
     std::string Status() const { return Fm->StatusLabel->text().toStdString(); }
