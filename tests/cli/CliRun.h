@@ -5,8 +5,10 @@
 #include "support/TestFiles.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <sys/wait.h>
 
@@ -50,6 +52,30 @@ inline TRun RunCommand(const std::string &command, const std::string &errFile)
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.Err = ReadBytes(errFile);
     return run;
+}
+
+// varnelpro-cli with args, run through prefix (e.g. a time-out or another user).
+inline TRun RunCli(const std::vector<std::string> &args, const std::string &errFile,
+                   const std::string &prefix = "")
+{
+    std::string command = prefix + Quote(VARNEL_CLI);
+    for (const std::string &arg : args)
+        command += " " + Quote(arg);
+    return RunCommand(command, errFile);
+}
+
+inline bool HaveGpasm()
+{
+    return std::system("command -v gpasm >/dev/null 2>&1") == 0;
+}
+
+// Assembles the test program name.asm into folder/name.hex.
+inline bool AssembleTestProgram(const std::string &folder, const std::string &name)
+{
+    const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/" + name + ".asm";
+    const std::string cmd = "cd " + Quote(folder) + " && gpasm -a inhx8m -o "
+            + Quote(name + ".hex") + " " + Quote(source) + " >/dev/null";
+    return std::system(cmd.c_str()) == 0;
 }
 
 inline std::string Show(const TRun &run)

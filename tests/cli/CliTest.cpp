@@ -42,11 +42,6 @@ struct TTempDir
     fs::path Path;
 };
 
-bool HaveGpasm()
-{
-    return std::system("command -v gpasm >/dev/null 2>&1") == 0;
-}
-
 class CliTest : public testing::Test
 {
 protected:
@@ -57,10 +52,7 @@ protected:
             return;
         Dir = new TTempDir;
         for (const char *name : {"eeprom84", "bank877", "osccal671"}) {
-            const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/" + name + ".asm";
-            const std::string cmd = "cd " + Quote(Dir->Path.string()) + " && gpasm -a inhx8m -o "
-                    + Quote(std::string(name) + ".hex") + " " + Quote(source) + " >/dev/null";
-            Assembled = std::system(cmd.c_str()) == 0;
+            Assembled = AssembleTestProgram(Dir->Path.string(), name);
             if (!Assembled)
                 return;
         }
@@ -83,10 +75,7 @@ protected:
 
     static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
-        std::string command = prefix + Quote(VARNEL_CLI);
-        for (const std::string &arg : args)
-            command += " " + Quote(arg);
-        return RunCommand(command, (Dir->Path / "stderr.txt").string());
+        return RunCli(args, (Dir->Path / "stderr.txt").string(), prefix);
     }
 
     static TTempDir *Dir;

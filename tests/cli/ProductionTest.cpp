@@ -66,12 +66,7 @@ protected:
         std::random_device rd;
         Dir = fs::temp_directory_path() / ("varnel-prod-" + std::to_string(rd()));
         fs::create_directories(Dir);
-        if (std::system("command -v gpasm >/dev/null 2>&1") != 0)
-            return;
-        const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/eeprom84.asm";
-        const std::string cmd = "cd " + Quote(Dir.string()) + " && gpasm -a inhx8m -o "
-                + "eeprom84.hex " + Quote(source) + " >/dev/null";
-        Assembled = std::system(cmd.c_str()) == 0;
+        Assembled = HaveGpasm() && AssembleTestProgram(Dir.string(), "eeprom84");
     }
     static void TearDownTestSuite()
     {
@@ -93,10 +88,7 @@ protected:
 
     static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
-        std::string command = prefix + Quote(VARNEL_CLI);
-        for (const std::string &arg : args)
-            command += " " + Quote(arg);
-        return RunCommand(command, (Dir / "stderr.txt").string());
+        return RunCli(args, (Dir / "stderr.txt").string(), prefix);
     }
 
     // The virtual chip after a run, as hexinfo shows it.
