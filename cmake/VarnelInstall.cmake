@@ -26,9 +26,7 @@ foreach(program varnelpro varnelpro-cli varnel-board)
     endif()
 endforeach()
 
-install(FILES res/help/VarnPro.html
-              res/sounds/click.wav res/sounds/chin.wav res/sounds/tick.wav res/sounds/chek.wav
-        DESTINATION ${VARNEL_DATA_DIR})
+install(FILES ${VARNEL_DATA_FILES} DESTINATION ${VARNEL_DATA_DIR})
 install(DIRECTORY res/pictures/ DESTINATION ${VARNEL_DATA_DIR}/pictures
         FILES_MATCHING PATTERN "*.bmp" PATTERN "*.png")
 
