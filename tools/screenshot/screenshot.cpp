@@ -120,7 +120,7 @@ int main(int argc, char **argv)
         // The demo program, as a load would leave it, with a text table
         // running through the whole of program memory.
         std::vector<std::string> &rom = window.WorkState.RomData;
-        rom.assign(size_t(window.WorkState.RomSize), BlankWord);
+        rom.resize(size_t(window.WorkState.RomSize));
         for (size_t i = 0; i < rom.size(); ++i)
             rom[i] = std::to_string(image.Rom[i % 64]);
         window.WorkState.EepData.assign(size_t(window.WorkState.EepSize), BlankByte);
@@ -134,14 +134,10 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "varnel-screenshot: the program did not get going\n");
             return 1;
         }
-        // Grabbed at once: the board goes on while the picture is taken.
-        if (!window.grab().save(args[1], "PNG")) {
-            std::fprintf(stderr, "varnel-screenshot: cannot write %s\n", qPrintable(args[1]));
-            return 1;
-        }
-        return 0;
+        // Grabbed at once below: the board goes on while the picture is taken.
+    } else {
+        WaitFor([] { return false; }, 200); // let the last paint land
     }
-    WaitFor([] { return false; }, 200); // let the last paint land
     if (!window.grab().save(args[1], "PNG")) {
         std::fprintf(stderr, "varnel-screenshot: cannot write %s\n", qPrintable(args[1]));
         return 1;
