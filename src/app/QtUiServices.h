@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/AppFolders.h"
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 
 #include <QPointer>
 #include <QUrl>

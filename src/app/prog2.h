@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FrontPanel.h"
-#include "app/WorkState.h"
+#include "core/FrontPanel.h"
+#include "core/WorkState.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "board/VirtualBoard.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "hexfile/HexReader.h"
 
 #include <cstdlib>

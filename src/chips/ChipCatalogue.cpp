@@ -1,6 +1,6 @@
 #include "chips/ChipCatalogue.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 
 #include <cctype>
 

@@ -1,6 +1,6 @@
 #include "chips/FusePanel.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "view/HexText.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "cli/CliImage.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
 #include "chips/OscCal.h"

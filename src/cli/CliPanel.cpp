@@ -1,6 +1,6 @@
 #include "cli/CliPanel.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/FusePanel.h"
 #include "cli/CliTerminal.h"
 #include "hexfile/HexWriter.h"

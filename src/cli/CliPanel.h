@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FrontPanel.h"
+#include "core/FrontPanel.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/FusePanel.h"
 #include "cli/CliArgs.h"
 #include "cli/CliPanel.h"

@@ -1,6 +1,6 @@
 #include "hexfile/HexReader.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "hexfile/FileIo.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"

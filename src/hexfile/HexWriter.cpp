@@ -1,6 +1,6 @@
 #include "hexfile/HexWriter.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 #include "view/HexText.h"

@@ -1,8 +1,8 @@
 #include "link/BoardLink.h"
 
-#include "app/FrontPanel.h"
-#include "app/UiServices.h"
-#include "app/WorkState.h"
+#include "core/FrontPanel.h"
+#include "core/UiServices.h"
+#include "core/WorkState.h"
 #include "link/ByteLine.h"
 #include "view/HexText.h"
 #include "link/BoardTexts.h"

@@ -1,6 +1,6 @@
 #include "link/Serial2.h"
 
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "link/SerialSpeed.h"
 
 #include <QMetaObject>

@@ -1,9 +1,9 @@
 // The reply tables of the board operations and their row actions.
 #include "link/BoardLink.h"
 
-#include "app/FrontPanel.h"
-#include "app/UiServices.h"
-#include "app/WorkState.h"
+#include "core/FrontPanel.h"
+#include "core/UiServices.h"
+#include "core/WorkState.h"
 #include "view/HexText.h"
 #include "link/BoardTexts.h"
 

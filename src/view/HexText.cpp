@@ -1,6 +1,6 @@
 #include "view/HexText.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 
 int HexToDec(char c)
 {

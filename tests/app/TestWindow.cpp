@@ -10,7 +10,7 @@
 #include "support/RecordingUi.h"
 #include "support/WorkFolder.h"
 #include "chips/FuseRules.h"
-#include "chips/osc.h"
+#include "app/osc.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexTestSupport.h"
 

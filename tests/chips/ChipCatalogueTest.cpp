@@ -1,4 +1,4 @@
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
 #include "chips/FuseRules.h"

@@ -1,4 +1,4 @@
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/OscCal.h"
 
 #include <gtest/gtest.h>

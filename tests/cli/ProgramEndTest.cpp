@@ -1,5 +1,5 @@
 // ProgEnd, shared by the Program command and hexinfo.
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "view/HexText.h"
 
 #include <gtest/gtest.h>

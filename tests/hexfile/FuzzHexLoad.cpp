@@ -2,7 +2,7 @@
 // and the writer. Besides crashes and undefined behaviour it checks that an
 // accepted file puts every program and EEPROM record at its own address, that
 // a refused one changes nothing, and that whatever the writer builds loads back.
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "chips/OscCal.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"

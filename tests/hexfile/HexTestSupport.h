@@ -2,7 +2,7 @@
 
 #include "support/TestFiles.h"
 
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"
 

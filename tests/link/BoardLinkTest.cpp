@@ -1,7 +1,7 @@
 #include "link/BoardLink.h"
 
 #include "LinkFakes.h"
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "board/VirtualBoard.h"
 
 #include <gtest/gtest.h>

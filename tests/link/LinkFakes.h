@@ -4,8 +4,8 @@
 // Everything they see goes into one log, in order, so a test can check the
 // order of bytes, boxes, pauses and watchdog calls.
 
-#include "app/FrontPanel.h"
-#include "app/UiServices.h"
+#include "core/FrontPanel.h"
+#include "core/UiServices.h"
 #include "link/ByteLine.h"
 
 #include <cstdint>

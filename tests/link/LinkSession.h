@@ -5,7 +5,7 @@
 // loop. Shared by the end-to-end tests and the benchmark.
 
 #include "LinkFakes.h"
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 #include "board/BoardServer.h"
 #include "link/BoardLink.h"
 #include "link/BoardLine.h"

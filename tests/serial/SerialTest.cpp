@@ -1,7 +1,7 @@
 #include "link/Serial2.h"
 #include "serial/SerialFixture.h"
 
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "link/SerialSpeed.h"
 #include "support/RecordingUi.h"
 

@@ -3,7 +3,7 @@
 // a chip (as if picked from the list), optionally reads the virtual chip (which
 // then holds a short program with a text table) or programs such a program
 // into it, caught a third of the way, and saves the window as a PNG.
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "app/prog2.h"
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"

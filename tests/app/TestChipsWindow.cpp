@@ -4,7 +4,7 @@
 #include "app/prog2.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
-#include "chips/osc.h"
+#include "app/osc.h"
 #include "support/PadPixels.h"
 #include "support/RecordingUi.h"
 

@@ -1,6 +1,6 @@
-#include "app/WorkState.h"
+#include "core/WorkState.h"
 
-#include "app/FrontPanel.h"
+#include "core/FrontPanel.h"
 
 void TWorkState::SetInitialFuseValue()
 {

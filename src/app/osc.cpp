@@ -1,6 +1,6 @@
-#include "chips/osc.h"
+#include "app/osc.h"
 
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "app/prog2.h"
 #include "chips/OscCal.h"
 

@@ -1,8 +1,8 @@
 // The HEX file handlers of the main window: Load and Save.
 #include "app/AppFolders.h"
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "app/prog2.h"
-#include "chips/osc.h"
+#include "app/osc.h"
 #include "hexfile/HexReader.h"
 #include "hexfile/HexWriter.h"
 #include "view/HexText.h"

@@ -4,13 +4,13 @@
 // file only passes the user's actions to them and mirrors the result into the
 // controls.
 #include "app/Controls.h"
-#include "app/UiServices.h"
+#include "core/UiServices.h"
 #include "app/prog2.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/FusePanel.h"
 #include "chips/FuseRules.h"
 #include "chips/OscCal.h"
-#include "chips/osc.h"
+#include "app/osc.h"
 #include "view/HexText.h"
 
 #include <QCheckBox>
