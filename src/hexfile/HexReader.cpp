@@ -101,13 +101,50 @@ bool PlaceRecord(TWorkState &ws, std::vector<std::string> &list, const TRecord &
     return true;
 }
 
-enum class TLineKind { Short, End, Record };
+enum class TLineKind { Short, End, Record, Address };
 
 TLineKind KindOf(const std::string &line)
 {
     if (line.size() < EndLineLength)
         return TLineKind::Short;
-    return line.size() == EndLineLength ? TLineKind::End : TLineKind::Record;
+    if (line.size() == EndLineLength)
+        return TLineKind::End;
+    return IsAddressRecord(line) ? TLineKind::Address : TLineKind::Record;
+}
+
+// What an address record of today's toolchains must hold to be read here: its
+// byte count, and for the extended addresses an upper address of 0000, since
+// these chips have nothing above 64 KiB. The address field is not used.
+struct TAddressRecordRule
+{
+    char Type;          // second digit of the type field; the first is '0'
+    int Count;
+    bool UpperZeroOnly;
+};
+
+constexpr TAddressRecordRule AddressRecordRules[] = {
+    {'2', 2, true},  // extended segment address
+    {'3', 4, false}, // start segment address
+    {'4', 2, true},  // extended linear address
+    {'5', 4, false}, // start linear address
+};
+
+const TAddressRecordRule *AddressRuleOf(const std::string &line)
+{
+    if (line.size() <= DataStart || line[7] != '0')
+        return nullptr;
+    for (const TAddressRecordRule &rule : AddressRecordRules) {
+        if (line[8] == rule.Type)
+            return &rule;
+    }
+    return nullptr;
+}
+
+// line is a well-formed record, upper-cased, of one of the address types.
+bool AddressRecordFits(const std::string &line, const TAddressRecordRule &rule)
+{
+    const TRecord rec = DecodeRecord(line);
+    return rec.Count == rule.Count && (!rule.UpperZeroOnly || rec.Data == "0000");
 }
 
 // Where the passes would put the next record of each list region. A record
@@ -184,9 +221,6 @@ int ScanHexFile(const std::vector<std::string> &lines)
             return index;
         if (raw.size() == EndLineLength)
             return ScanAccepted;
-        // Before the start-code test, so that any INHX32 file gets its own message.
-        if (raw[7] == '0' && raw[8] == '4')
-            return ScanExtendedAddress;
         if (raw[0] != ':')
             return index;
         std::string line = raw;
@@ -201,10 +235,28 @@ int ScanHexFile(const std::vector<std::string> &lines)
         const size_t bodyEnd = line.size() - 2;
         if (CheckSum(line.substr(1, bodyEnd - 1)) != line.substr(bodyEnd))
             return index;
+        if (const TAddressRecordRule *rule = AddressRuleOf(line)) {
+            if (!AddressRecordFits(line, *rule))
+                return index;
+            continue; // no data, so no place in the record order
+        }
         if (!order.Accept(rec.WordAddr, rec.Count))
             return index;
     }
     return ScanAccepted;
+}
+
+bool IsAddressRecord(const std::string &line)
+{
+    return line.size() > EndLineLength && AddressRuleOf(line) != nullptr;
+}
+
+std::string WithoutByteOrderMark(std::string text)
+{
+    static const std::string Mark = "\xEF\xBB\xBF";
+    if (text.compare(0, Mark.size(), Mark) == 0)
+        text.erase(0, Mark.size());
+    return text;
 }
 
 std::vector<std::string> SplitTextLines(const std::string &text)
@@ -232,6 +284,8 @@ bool ExtractROMData(TWorkState &ws)
     ws.ExtractPos = 0;
     for (const std::string &line : ws.HexLines) {
         const TLineKind kind = KindOf(line);
+        if (kind == TLineKind::Address)
+            continue;
         if (kind != TLineKind::Record)
             return kind == TLineKind::End;
         const TRecord rec = DecodeRecord(line);
@@ -253,6 +307,8 @@ bool ExtractEEPROMData(TWorkState &ws)
     ws.ExtractPos = 0;
     for (const std::string &line : ws.HexLines) {
         const TLineKind kind = KindOf(line);
+        if (kind == TLineKind::Address)
+            continue;
         if (kind != TLineKind::Record)
             return kind == TLineKind::End;
         const TRecord rec = DecodeRecord(line);
@@ -271,6 +327,8 @@ bool ExtractIDdata(TWorkState &ws)
 {
     for (const std::string &line : ws.HexLines) {
         const TLineKind kind = KindOf(line);
+        if (kind == TLineKind::Address)
+            continue;
         if (kind != TLineKind::Record)
             return kind == TLineKind::End;
         const TRecord rec = DecodeRecord(line);
@@ -295,6 +353,8 @@ bool ExtractFuseData(TWorkState &ws)
 {
     for (const std::string &line : ws.HexLines) {
         const TLineKind kind = KindOf(line);
+        if (kind == TLineKind::Address)
+            continue;
         if (kind != TLineKind::Record)
             return kind == TLineKind::End;
         const TRecord rec = DecodeRecord(line);
@@ -356,7 +416,7 @@ THexLoadOutcome LoadHexFile(TWorkState &ws, const std::string &path, bool insert
     // Nothing has been touched yet, so an unreadable file loses nothing.
     if (!read)
         return {THexLoadStatus::Refused, LoadProblemMessage, problem};
-    std::vector<std::string> lines = SplitTextLines(text);
+    std::vector<std::string> lines = SplitTextLines(WithoutByteOrderMark(text));
     if (bytes)
         *bytes = std::move(text);
     return LoadHexLines(ws, std::move(lines), insert);
@@ -393,9 +453,7 @@ THexLoadOutcome LoadHexLines(TWorkState &ws, std::vector<std::string> lines, boo
         if (scan != ScanAccepted) {
             ws.FuseWord = oldFuseWord;
             ws.IdValue = oldIdValue;
-            return {THexLoadStatus::Refused, scan == ScanExtendedAddress
-                                                     ? std::string(ExpectingInhx8mMessage)
-                                                     : LineProblemMessage(scan), {}};
+            return {THexLoadStatus::Refused, LineProblemMessage(scan), {}};
         }
         for (const TStep &step : Steps) {
             if (!step.Pass(ws)) {

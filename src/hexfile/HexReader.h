@@ -7,7 +7,6 @@
 struct TWorkState;
 
 // Message texts of the HEX load, shared by the window and the command line.
-inline constexpr char ExpectingInhx8mMessage[] = "Expecting INHX8M file.";
 inline constexpr char LineProblemPrefix[] = "There was a data problem in the HEX file on line ";
 inline constexpr char RomProblemMessage[] = "There was a ROM data problem in the HEX file.";
 inline constexpr char EepromProblemMessage[] =
@@ -19,9 +18,8 @@ inline constexpr char LoadProblemMessage[] = "There was a problem loading the HE
 // "There was a data problem in the HEX file on line N." for a zero-based index.
 std::string LineProblemMessage(int lineIndex);
 
-// Results of ScanHexFile other than a line index.
+// The result of ScanHexFile that is not a line index.
 inline constexpr int ScanAccepted = -1;
-inline constexpr int ScanExtendedAddress = -2;
 
 // Word-address map of a 14-bit core INHX8M file.
 inline constexpr int RomRegionLast = 0x1FFF;
@@ -42,13 +40,23 @@ public:
 // c for '0'-'9' and 'A'-'F', the upper-case letter for 'a'-'f', '-' otherwise.
 char CheckASCII(char c);
 
-// Validates the lines of an INHX8M file. Returns ScanAccepted, ScanExtendedAddress
-// (a type 04 record) or the zero-based index of the first bad line. Besides the
-// layout, length and checksum of each record, it refuses a program record (word
-// address up to 0x1FFF) or EEPROM record (0x2100-0x21FF) that the extraction
-// passes would misplace or never read: one starting below the end of the
-// previous record of its region, or one after a record beyond its region.
+// Validates the lines of an INHX8M or INHX32 file. Returns ScanAccepted or the
+// zero-based index of the first bad line. Besides the layout, length and
+// checksum of each record, it refuses a program record (word address up to
+// 0x1FFF) or EEPROM record (0x2100-0x21FF) that the extraction passes would
+// misplace or never read: one starting below the end of the previous record
+// of its region, or one after a record beyond its region. Address records
+// (types 02 and 04) must hold 0000, since these chips have nothing above
+// 64 KiB; start-address records (03 and 05) are accepted. Both kinds carry no
+// data and every pass skips them (IsAddressRecord).
 int ScanHexFile(const std::vector<std::string> &lines);
+
+// True for a record line of type 02, 03, 04 or 05: an extended address or a
+// start address, which places nothing in the image.
+bool IsAddressRecord(const std::string &line);
+
+// text without a UTF-8 byte-order mark at its very start.
+std::string WithoutByteOrderMark(std::string text);
 
 // Splits text into lines at CR LF, LF or CR; a final line break adds no line.
 std::vector<std::string> SplitTextLines(const std::string &text);

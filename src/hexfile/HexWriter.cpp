@@ -5,6 +5,7 @@
 #include "hexfile/HexReader.h"
 #include "view/HexText.h"
 
+#include <cctype>
 #include <cstring>
 #include <cstdint>
 
@@ -74,12 +75,33 @@ int ASCIIToDec(char c)
     return HexToDec(c);
 }
 
+bool HexFormatFromName(const std::string &name, THexFormat &format)
+{
+    static const struct
+    {
+        const char *Name;
+        THexFormat Format;
+    } Names[] = {{"inhx8m", THexFormat::Inhx8m}, {"inhx32", THexFormat::Inhx32}};
+    std::string lower = name;
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto &n : Names) {
+        if (lower == n.Name) {
+            format = n.Format;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
-                      std::vector<std::string> &lines)
+                      std::vector<std::string> &lines, THexFormat format)
 {
     lines.clear();
     if (ws.RomData.size() > MaxRomEntries || ws.EepData.size() > MaxEepEntries)
         return false;
+    if (format == THexFormat::Inhx32)
+        lines.push_back(LinearAddressZeroRecord);
     const auto wordDigits = [](int32_t v) { return MyIntToHex(v, 2) + MyIntToHex(v / 256, 2); };
     if (!AppendListRecords(ws.RomData, RomByteBase, wordDigits, lines))
         return false;
@@ -99,10 +121,11 @@ bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
     return true;
 }
 
-bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path)
+bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path,
+                    THexFormat format)
 {
     try {
-        if (!BuildINHX8MLines(ws, idText, ws.HexLines))
+        if (!BuildINHX8MLines(ws, idText, ws.HexLines, format))
             return false;
         std::string text;
         for (const std::string &line : ws.HexLines)

@@ -15,6 +15,16 @@ std::string SaveFailureText(const std::string &path, const std::string &problem)
 std::string SaveFailureText(const std::string &path, int reason);
 
 inline constexpr char EndOfFileRecord[] = ":00000001FF";
+// The extended linear address record of upper address 0000 that opens an
+// INHX32 file; these chips have nothing above 64 KiB.
+inline constexpr char LinearAddressZeroRecord[] = ":020000040000FA";
+
+// The two layouts the writer knows: INHX8M, and INHX32 for tools that expect
+// an extended linear address record (the same records behind one of 0000).
+enum class THexFormat { Inhx8m, Inhx32 };
+
+// "inhx8m" or "inhx32" (any case) into format; false for any other name.
+bool HexFormatFromName(const std::string &name, THexFormat &format);
 
 // Two upper-case hex digits that make the bytes of a record body (byte count,
 // address, type and data digits) sum to 0 modulo 256.
@@ -28,9 +38,11 @@ int ASCIIToDec(char c);
 // EEPROM records of 8 bytes for all of EepData, the configuration record and
 // the end-of-file record. False on an entry that is not a decimal number, a
 // partial last record of 8 entries, or a list too long for its region; lines
-// then holds the records built so far.
+// then holds the records built so far. Inhx32 puts LinearAddressZeroRecord
+// in front.
 bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
-                      std::vector<std::string> &lines);
+                      std::vector<std::string> &lines,
+                      THexFormat format = THexFormat::Inhx8m);
 
 // Builds the lines into ws.HexLines and writes them to path with CR LF line
 // ends. A symbolic link is written through to its target. An existing file
@@ -40,4 +52,5 @@ bool BuildINHX8MLines(const TWorkState &ws, const std::string &idText,
 // backup copy beside it that is put back on failure. Any failure leaves the
 // old content. False on any failure; the caller beeps and shows
 // SaveProblemMessage.
-bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path);
+bool SaveINHX8MFile(TWorkState &ws, const std::string &idText, const std::string &path,
+                    THexFormat format = THexFormat::Inhx8m);

@@ -101,6 +101,14 @@ void ExpectImageMatches(const TWorkState &ws, const TListing &listing)
     EXPECT_EQ(ws.FuseWord, fuse == listing.Words.end() ? 0x3FFF : fuse->second);
 }
 
+void ExpectSameImage(const TWorkState &got, const TWorkState &expected)
+{
+    EXPECT_EQ(got.RomData, expected.RomData);
+    EXPECT_EQ(got.EepData, expected.EepData);
+    EXPECT_EQ(got.IdValue, expected.IdValue);
+    EXPECT_EQ(got.FuseWord, expected.FuseWord);
+}
+
 struct TProgram
 {
     const char *Source;
@@ -168,23 +176,68 @@ TEST_P(AssembledProgramTest, OurCopyPassesBothToolsAndListsTheSameWords)
     EXPECT_EQ(LoadedChip(copy).EepData, ws.EepData);
 }
 
-TEST_P(AssembledProgramTest, ExtendedAddressCopyIsRefused)
+// The same image from srec_cat's copy with an extended linear address record,
+// in records of at most 16 bytes as INHX8M lines must be.
+TEST_P(AssembledProgramTest, ExtendedAddressCopyLoadsAsTheOriginal)
 {
     REQUIRE_TOOL("srec_cat");
     const std::string copy = Dir.File("linear.hex");
-    TRun run = RunCommand("srec_cat '" + Hex + "' -intel -o '" + copy + "' -intel");
+    const TRun run = RunCommand("srec_cat '" + Hex + "' -intel -o '" + copy
+                                + "' -intel -address-length=4 -output_block_size=16");
     ASSERT_EQ(run.Status, 0) << run.Output;
-    if (ReadBytes(copy).find(":02000004") == std::string::npos) {
-        run = RunCommand("srec_cat '" + Hex + "' -intel -o '" + copy
-                         + "' -intel -address-length=4");
-        ASSERT_EQ(run.Status, 0) << run.Output;
-    }
     ASSERT_NE(ReadBytes(copy).find(":02000004"), std::string::npos) << ReadBytes(copy);
+    ExpectSameImage(LoadedChip(copy), LoadedChip(Hex));
+}
 
-    TWorkState ws = Chip(GetParam().RomSize, GetParam().EepSize, GetParam().OscCal);
-    const THexLoadOutcome outcome = LoadHexFile(ws, copy, false);
-    EXPECT_EQ(outcome.Status, THexLoadStatus::Refused);
-    EXPECT_EQ(outcome.Message, "Expecting INHX8M file.");
+// What today's toolchains write: the INHX32 twin of the assembled program.
+TEST_P(AssembledProgramTest, Inhx32TwinLoadsIntoTheSameImage)
+{
+    const std::string source = std::string(VARNEL_HEX_TEST_DATA) + "/" + GetParam().Source;
+    const std::string twin = Dir.File("program32.hex");
+    const TRun run = RunCommand("gpasm -a inhx32 -o '" + twin + "' '" + source + "'");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(ReadBytes(twin).rfind(":020000040000FA", 0), 0u) << "an INHX32 file";
+    ExpectSameImage(LoadedChip(twin), LoadedChip(Hex));
+}
+
+// Our INHX32 file: both tools read the image of our INHX8M file, and it loads back.
+TEST_P(AssembledProgramTest, OurInhx32CopyReadsAsOurInhx8mCopy)
+{
+    REQUIRE_TOOL("srec_cat");
+    const TWorkState ws = LoadedChip(Hex);
+    const std::string copy8 = Dir.File("copy8.hex");
+    const std::string copy32 = Dir.File("copy32.hex");
+    TWorkState saver = ws;
+    ASSERT_TRUE(SaveINHX8MFile(saver, MyIntToHex(ws.IdValue, 4), copy8));
+    ASSERT_TRUE(SaveINHX8MFile(saver, MyIntToHex(ws.IdValue, 4), copy32, THexFormat::Inhx32));
+    EXPECT_EQ(ReadBytes(copy32), std::string(LinearAddressZeroRecord) + "\r\n" + ReadBytes(copy8));
+
+    // srec_cat's own dump of each: the same bytes at the same addresses (its
+    // warnings, which name the file, left out).
+    const auto dump = [](const std::string &path) {
+        TRun run = RunCommand("srec_cat '" + path + "' -intel -o - -hex-dump");
+        static const std::regex DumpLine(R"(^[0-9A-F]{8}: .*$)");
+        std::istringstream text(run.Output);
+        std::string line;
+        run.Output.clear();
+        while (std::getline(text, line)) {
+            if (std::regex_match(line, DumpLine))
+                run.Output += line + "\n";
+        }
+        return run;
+    };
+    const TRun dump8 = dump(copy8);
+    const TRun dump32 = dump(copy32);
+    ASSERT_EQ(dump8.Status, 0) << dump8.Output;
+    ASSERT_EQ(dump32.Status, 0) << dump32.Output;
+    EXPECT_EQ(dump32.Output, dump8.Output);
+    EXPECT_FALSE(dump8.Output.empty());
+
+    const TListing listing8 = Disassemble(GetParam().Proc, copy8);
+    const TListing listing32 = Disassemble(GetParam().Proc, copy32);
+    EXPECT_EQ(listing32.Words, listing8.Words);
+    EXPECT_EQ(listing32.EepromFileBytes, listing8.EepromFileBytes);
+    ExpectSameImage(LoadedChip(copy32), ws);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gpasm, AssembledProgramTest,

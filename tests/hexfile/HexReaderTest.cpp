@@ -11,6 +11,10 @@ const std::string IdRecord = ":084000000100020003000400AE";  // ID 0x1234
 const std::string FuseRecord = ":02400E00F53F7C";             // 0x3FF5
 const std::string EepRecord = ":04420000AB00CD0042";          // bytes 171, 205
 const std::string WordAt8 = ":020010003412A8";                // word 8 = 0x1234
+const std::string Linear0 = ":020000040000FA";                // INHX32: upper address 0000
+const std::string Segment0 = ":020000020000FC";
+const std::string StartSegment = Rec(0, {0x12, 0x34, 0x56, 0x78}, 3);
+const std::string StartLinear = Rec(0, {0x00, 0x00, 0x01, 0x00}, 5);
 
 std::vector<std::string> Blanks(size_t n, const std::string &blank)
 {
@@ -48,10 +52,23 @@ INSTANTIATE_TEST_SUITE_P(
                 TScanCase{"ElevenCharsEndTheFile", {"ABCDEFGHIJK", "garbage"}, ScanAccepted},
                 TScanCase{"SeventeenBytes", {Record17, Eof}, 0},
                 TScanCase{"ThirtyTwoBytes", {WordAt8, Record32}, 1},
-                TScanCase{"Inhx32FirstLine", {":020000040000FA", WordAt8, Eof},
-                          ScanExtendedAddress},
-                TScanCase{"Type04BeforeStartCode", {"?020000040000FA"}, ScanExtendedAddress},
-                TScanCase{"Type04LaterLine", {WordAt8, ":020000040001F9"}, ScanExtendedAddress},
+                // Address records: upper address 0000 anywhere, start addresses of any value.
+                TScanCase{"Inhx32FirstLine", {":020000040000FA", WordAt8, Eof}, ScanAccepted},
+                TScanCase{"Type04BetweenRegions",
+                          {WordAt8, Linear0, IdRecord, Linear0, EepRecord, FuseRecord, Eof},
+                          ScanAccepted},
+                TScanCase{"Type02Zero", {Segment0, WordAt8, Segment0, Eof}, ScanAccepted},
+                TScanCase{"StartAddresses",
+                          {StartSegment, WordAt8, StartLinear, Eof}, ScanAccepted},
+                TScanCase{"AddressRecordsKeepTheOrderRule",
+                          {Rec(0, {1, 2, 3, 4}), Linear0, Rec(2, {5, 6}), Eof}, 2},
+                TScanCase{"Type04AboveSixtyFourKiB", {WordAt8, ":020000040001F9"}, 1},
+                TScanCase{"Type02AboveZero", {Segment0, Rec(0, {0x10, 0x00}, 2)}, 1},
+                TScanCase{"Type04WrongCount", {Rec(0, {0, 0, 0}, 4), Eof}, 0},
+                TScanCase{"Type05WrongCount", {WordAt8, Rec(0, {0, 0}, 5), Eof}, 1},
+                TScanCase{"Type04WrongChecksum", {":020000040000FB", Eof}, 0},
+                TScanCase{"Type04WithoutStartCode", {"?020000040000FA"}, 0},
+                TScanCase{"Type04NonHexDigit", {":02000004000GFA"}, 0},
                 TScanCase{"NoStartCode", {";020010003412A8"}, 0},
                 TScanCase{"NonHexDigit", {":02001000341G28"}, 0},
                 TScanCase{"LowerCaseDigits", {":02400e00f53f7c", ":00000001ff"}, ScanAccepted},
@@ -150,6 +167,59 @@ TEST(LoadHexLines, RecordsLandInTheirRegions)
     EXPECT_EQ(r.Ws.EepData, eep);
     EXPECT_EQ(r.Ws.IdValue, 0x1234);
     EXPECT_EQ(r.Ws.FuseWord, 0x3FF5);
+}
+
+// Address records place nothing: each one, wherever it stands, leaves the
+// image of the same file without it. Their data would read as words 0 and 1.
+TEST(LoadHexLines, AddressRecordsChangeNothing)
+{
+    const std::vector<std::string> plain = {Rec(0, {0x05, 0x28, 0x34, 0x12}), WordAt8,
+                                            IdRecord, EepRecord, FuseRecord, Eof};
+    const TLoaded expected = Load(plain);
+    ASSERT_EQ(expected.Outcome.Status, THexLoadStatus::Ok);
+    const std::string lowerLinear = ":020000040000fa";
+    for (const std::string &extra :
+         {Linear0, lowerLinear, Segment0, StartSegment, StartLinear}) {
+        for (size_t at = 0; at < plain.size(); ++at) {
+            std::vector<std::string> lines = plain;
+            lines.insert(lines.begin() + long(at), extra);
+            const TLoaded r = Load(lines);
+            ASSERT_EQ(r.Outcome.Status, THexLoadStatus::Ok) << extra << " at " << at;
+            EXPECT_EQ(r.Ws.RomData, expected.Ws.RomData) << extra << " at " << at;
+            EXPECT_EQ(r.Ws.EepData, expected.Ws.EepData) << extra << " at " << at;
+            EXPECT_EQ(r.Ws.IdValue, 0x1234) << extra << " at " << at;
+            EXPECT_EQ(r.Ws.FuseWord, 0x3FF5) << extra << " at " << at;
+        }
+    }
+}
+
+TEST(LoadHexFile, ByteOrderMarkAtTheStartIsSkipped)
+{
+    TTempDir dir;
+    const std::string body = Linear0 + "\r\n" + WordAt8 + "\r\n" + Eof + "\r\n";
+    const struct
+    {
+        std::string Text;
+        THexLoadStatus Status;
+    } cases[] = {
+        {"\xEF\xBB\xBF" + body, THexLoadStatus::Ok},
+        {"\xEF\xBB\xBF" + WordAt8 + "\n" + Eof, THexLoadStatus::Ok},
+        // Only at the very start: anywhere else it is a bad character.
+        {WordAt8 + "\r\n\xEF\xBB\xBF" + Eof, THexLoadStatus::Refused},
+        {"\xEF\xBB" + body, THexLoadStatus::Refused},
+    };
+    for (const auto &c : cases) {
+        const std::string path = dir.File("bom.hex");
+        std::ofstream(path, std::ios::binary) << c.Text;
+        TWorkState ws = Chip16F84();
+        std::string bytes;
+        const THexLoadOutcome outcome = LoadHexFile(ws, path, false, &bytes);
+        EXPECT_EQ(outcome.Status, c.Status) << testing::PrintToString(c.Text);
+        EXPECT_EQ(bytes, c.Text) << "the digest sees the file as it is";
+        if (c.Status == THexLoadStatus::Ok) {
+            EXPECT_EQ(ws.RomData[8], "4660");
+        }
+    }
 }
 
 TEST(LoadHexLines, LowerCaseDigitsReadLikeUpperCase)
@@ -325,7 +395,8 @@ TEST(LoadHexLines, RefusedFileChangesNothing)
         std::vector<std::string> Lines;
         std::string Message;
     } cases[] = {
-        {{":020000040000FA", WordAt8, Eof}, "Expecting INHX8M file."},
+        {{":020000040001F9", WordAt8, Eof},
+         "There was a data problem in the HEX file on line 1."},
         {{WordAt8, IdRecord, ":02400E00F53F7D", Eof},
          "There was a data problem in the HEX file on line 3."},
         {{IdRecord, WordAt8, Eof}, "There was a data problem in the HEX file on line 2."},

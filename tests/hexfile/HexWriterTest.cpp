@@ -4,6 +4,8 @@
 
 #include "HexTestSupport.h"
 
+#include <algorithm>
+
 namespace {
 
 TEST(CheckSum, MatchesKnownRecords)
@@ -63,6 +65,52 @@ TEST(BuildINHX8MLines, SixteenF84ImageLayout)
     EXPECT_EQ(lines[136].substr(37, 4), "5A00");
     EXPECT_EQ(lines[137], ":02400E00F13F80");
     EXPECT_EQ(lines[138], ":00000001FF");
+}
+
+// INHX32 is the INHX8M file behind one extended linear address record of 0000,
+// and reads back into the same image.
+TEST(BuildINHX8MLines, Inhx32IsInhx8mBehindOneLinearAddressRecord)
+{
+    for (TWorkState ws : {Image84(), Chip(512, 0)}) {
+        ws.RomData.assign(size_t(ws.RomSize), "16383");
+        ws.RomData[3] = "10245";
+        ws.FuseWord = 0x3FF1;
+        std::vector<std::string> lines8;
+        std::vector<std::string> lines32;
+        ASSERT_TRUE(BuildINHX8MLines(ws, "C0DE", lines8));
+        ASSERT_TRUE(BuildINHX8MLines(ws, "C0DE", lines32, THexFormat::Inhx32));
+        ASSERT_EQ(lines32.size(), lines8.size() + 1);
+        EXPECT_EQ(lines32.front(), ":020000040000FA");
+        EXPECT_TRUE(std::equal(lines8.begin(), lines8.end(), lines32.begin() + 1));
+
+        TWorkState back = ws;
+        ASSERT_EQ(LoadHexLines(back, lines32, false).Status, THexLoadStatus::Ok);
+        EXPECT_EQ(back.RomData, ws.RomData);
+        EXPECT_EQ(back.EepData, ws.EepData);
+        EXPECT_EQ(back.IdValue, 0xC0DE);
+        EXPECT_EQ(back.FuseWord, 0x3FF1);
+    }
+}
+
+TEST(HexFormatFromName, KnowsBothLayoutsInAnyCase)
+{
+    const struct
+    {
+        const char *Name;
+        bool Known;
+        THexFormat Format;
+    } cases[] = {
+        {"inhx8m", true, THexFormat::Inhx8m}, {"INHX32", true, THexFormat::Inhx32},
+        {"inhx32", true, THexFormat::Inhx32}, {"Inhx8M", true, THexFormat::Inhx8m},
+        {"inhx8s", false, {}},                {"", false, {}},
+        {"inhx32 ", false, {}},
+    };
+    for (const auto &c : cases) {
+        THexFormat format = c.Known ? THexFormat(-1) : THexFormat::Inhx32;
+        const THexFormat before = format;
+        EXPECT_EQ(HexFormatFromName(c.Name, format), c.Known) << c.Name;
+        EXPECT_EQ(format, c.Known ? c.Format : before) << c.Name;
+    }
 }
 
 TEST(BuildINHX8MLines, NoEepromRecordsWithoutEeprom)
