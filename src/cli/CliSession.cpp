@@ -3,6 +3,7 @@
 #include "board/BoardArgs.h"
 #include "board/SimulatedBoard.h"
 #include "chips/OscCal.h"
+#include "core/StopSignals.h"
 #include "cli/CliCompare.h"
 #include "cli/CliImage.h"
 #include "cli/CliLog.h"
@@ -16,9 +17,11 @@
 #include "view/HexText.h"
 
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 
@@ -113,6 +116,7 @@ TCliOp TCliSession::Operation() const
 
 int TCliSession::Run()
 {
+    WatchStopSignals();
     int code = Prepare();
     if (code == ecSuccess)
         code = StartBoard();
@@ -255,8 +259,11 @@ int TCliSession::OpenLine()
     }
     Ui.LineLost = [this] { return LineLost(); };
     Line.WriteChar(TBoardLink::CmdHello);
-    RunUntil([this] { return Panel.BoardFound || !Ui.Shown.empty() || LineLost(); },
-             HelloWaitMs);
+    RunUntil([this] {
+        return Panel.BoardFound || !Ui.Shown.empty() || LineLost() || StopSignal() != 0;
+    }, HelloWaitMs);
+    if (StopSignal() != 0)
+        return Cancelled();
     if (Panel.BoardFound)
         return ecSuccess;
     // An "X" instead of "PP" was the idle handling's serial data error.
@@ -295,13 +302,13 @@ int TCliSession::RunRepeat()
         worst = WorseExitCode(worst, code);
         // A number the file did not keep would be handed out again by the
         // next run: no further chip takes one.
-        if (LineLost() || SerialSaveFailed || (Args.HasSerial && SerialUsedUp())
-            || !Terminal.WaitForNext())
+        if (StopSignal() != 0 || LineLost() || SerialSaveFailed
+            || (Args.HasSerial && SerialUsedUp()) || !Terminal.WaitForNext())
             break;
     }
     Terminal.Message("Programmed: " + std::to_string(programmed)
                      + ", failed: " + std::to_string(failed) + ".");
-    return worst;
+    return StopSignal() != 0 ? StopExitCode(StopSignal()) : worst;
 }
 
 int TCliSession::ProgramChip()
@@ -406,6 +413,8 @@ int TCliSession::VerifyAll()
 
 int TCliSession::RunOperation(TCliOp op)
 {
+    if (StopSignal() != 0)
+        return Cancelled();
     if (Args.Icsp && !Ws.IcspOn)
         Link->ICSPbuttClick();
     const size_t firstBox = Ui.Shown.size();
@@ -455,6 +464,8 @@ int TCliSession::RunOperation(TCliOp op)
     Terminal.EndProgress();
     LogId = Ws.IdValue;
     LogConfig = Ws.FuseWord;
+    if (StopSignal() != 0)
+        return Cancelled();
     if (LineLost() && !finished) {
         Ui.SayLineLost();
         return ecNoResponse;
@@ -498,6 +509,48 @@ int TCliSession::SaveBoard()
         return ecFileRefused;
     }
     return ecSuccess;
+}
+
+void TCliSession::WatchStopSignals()
+{
+    std::string error;
+    if (!InstallStopSignals({SIGINT, SIGTERM, SIGHUP}, error)) {
+        Terminal.Warning("a signal will end the command at once (" + error + ").");
+        return;
+    }
+    StopNotifier = std::make_unique<QSocketNotifier>(StopSignalFd(), QSocketNotifier::Read);
+    QObject::connect(StopNotifier.get(), &QSocketNotifier::activated, StopNotifier.get(),
+                     [this] { StopSignalled(); });
+}
+
+void TCliSession::StopSignalled()
+{
+    // The pipe stays readable: a question on the terminal sees it as well.
+    StopNotifier->setEnabled(false);
+    if (Link)
+        Link->CancButtClick();
+    if (const char *job = UnstoppableJob()) {
+        Terminal.Message(std::string("Finishing the ") + job
+                         + " first: the board cannot be stopped in the middle of it.");
+    }
+    Poke();
+}
+
+const char *TCliSession::UnstoppableJob() const
+{
+    // Cancel is honoured at the end of these jobs, which run without the
+    // watchdog; an Erase is not Busy and takes no Cancel at all.
+    if (!Ws.AnyOperationFlag() || (Ws.Busy && Panel.WaitTimerActive()))
+        return nullptr;
+    return Ws.EraseRun || Ws.EraseProgramRun ? "bulk erase" : "blank test";
+}
+
+int TCliSession::Cancelled()
+{
+    if (!CancelledSaid)
+        Terminal.Message("Cancelled.");
+    CancelledSaid = true;
+    return StopExitCode(StopSignal());
 }
 
 bool TCliSession::OperationFinished() const

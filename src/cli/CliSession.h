@@ -16,6 +16,7 @@
 #include <vector>
 
 class QEventLoop;
+class QSocketNotifier;
 class TBoardLink;
 class TSerial;
 class TSimulatedBoard;
@@ -76,6 +77,14 @@ private:
     int WriteLog(int code);
     bool LineLost() const;
     bool OperationFinished() const;
+    // SIGINT, SIGTERM or SIGHUP: the running operation is asked to stop as the
+    // Cancel button asks it; a bulk erase or blank test runs to its end.
+    void WatchStopSignals();
+    void StopSignalled();
+    // The board job that no Cancel reaches, running now; null when none.
+    const char *UnstoppableJob() const;
+    // "Cancelled." once, and the status of the signal that stopped the run.
+    int Cancelled();
     // Runs the event loop until done() holds or timeoutMs passes (0: no limit).
     bool RunUntil(std::function<bool()> done, int timeoutMs);
     void Poke();
@@ -104,4 +113,6 @@ private:
     std::vector<std::string> FileRom; // the file's words, for --keep-osccal
     QEventLoop *Loop = nullptr;
     std::function<bool()> Done;
+    std::unique_ptr<QSocketNotifier> StopNotifier;
+    bool CancelledSaid = false;
 };

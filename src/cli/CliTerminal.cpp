@@ -1,9 +1,14 @@
 #include "cli/CliTerminal.h"
 
+#include "core/StopSignals.h"
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -106,16 +111,45 @@ void TTerminal::EndProgress()
 
 bool TTerminal::AskTty(const std::string &prompt, char &reply)
 {
-    std::FILE *tty = HasTerminal() ? std::fopen("/dev/tty", "r+") : nullptr;
-    if (!tty)
+    const int tty = HasTerminal() ? ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (tty < 0)
         return false;
     EndProgress();
-    std::fputs(prompt.c_str(), tty);
-    std::fflush(tty);
-    char line[64] = {};
-    reply = std::fgets(line, sizeof line, tty) != nullptr ? line[0] : '\0';
-    std::fclose(tty);
+    [[maybe_unused]] const ssize_t shown = ::write(tty, prompt.data(), prompt.size());
+    reply = ReadTtyLine(tty);
+    ::close(tty);
     return true;
+}
+
+char TTerminal::ReadTtyLine(int tty)
+{
+    char first = '\0';
+    bool haveFirst = false;
+    for (;;) {
+        // A signal that stops the command also ends the wait for an answer.
+        pollfd fds[2] = {{tty, POLLIN, 0}, {StopSignalFd(), POLLIN, 0}};
+        const int ready = StopSignal() != 0 ? 1 : ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || StopSignal() != 0) {
+            [[maybe_unused]] const ssize_t n = ::write(tty, "\n", 1);
+            return '\0';
+        }
+        char line[64];
+        const ssize_t got = ::read(tty, line, sizeof line);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (got <= 0)
+            return first; // the end of input
+        if (!haveFirst) {
+            first = line[0];
+            haveFirst = true;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            if (line[i] == '\n')
+                return first;
+        }
+    }
 }
 
 bool TTerminal::Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer)

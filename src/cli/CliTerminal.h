@@ -45,8 +45,10 @@ private:
     void DrawBar();
     void Print(const std::string &text);
     // Shows prompt on the controlling terminal and reads a line; reply is
-    // its first character, '\0' at the end of input. False without a terminal.
+    // its first character, '\0' at the end of input or once a stop signal
+    // has come. False without a terminal.
     bool AskTty(const std::string &prompt, char &reply);
+    static char ReadTtyLine(int tty);
 
     bool Quiet;
     bool ErrTty;
