@@ -615,6 +615,22 @@ TEST_F(ProductionTest, RepeatProgramsChipAfterChipUntilQ)
     EXPECT_EQ(LogValues(log, "sha256"), std::vector<std::string>(3, sha));
 }
 
+// Ctrl-C on the terminal while the run waits for the next chip: the run ends
+// with its summary and the status of SIGINT; the numbers handed out stay.
+TEST_F(ProductionTest, CtrlCBetweenChipsEndsTheRunWithItsSummary)
+{
+    const std::string numbers = File("repeat-ctrl-c-serial.txt");
+    WriteBytes(numbers, "0x0B00\n");
+    const TRepeatRun run = RunRepeat({File("eeprom84.hex"), "--chip", "16F84", "--simulate",
+                                      "--serial", "0x0B00", "--serial-file", numbers, "-q"},
+                                     {"\n", "\x03"});
+    EXPECT_EQ(run.Status, 130) << run.Output;
+    EXPECT_EQ(run.Prompts, 2u) << run.Output;
+    EXPECT_TRUE(Has(run.Output, "Programmed: 2, failed: 0.")) << run.Output;
+    EXPECT_FALSE(Has(run.Output, "Cancelled.")) << run.Output;
+    EXPECT_EQ(ReadBytes(numbers), "0x0B02\n");
+}
+
 TEST_F(ProductionTest, RepeatCountsFailedChipsAndStopsWhenANumberIsNotKept)
 {
     const std::string numbers = File("repeat-fail-serial.txt");
