@@ -2,12 +2,14 @@
 #include "app/QtUiServices.h"
 #include "app/prog2.h"
 #include "board/SimulatedBoard.h"
+#include "core/StopSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -93,9 +95,17 @@ int main(int argc, char **argv)
     ui.OpenDataFiles();
     TProjFm window(ui);
     window.DeviceOverride = devicePath;
+    // A logout or kill in the middle of a Program must not leave the board
+    // waiting for words: the window stops the operation first, then closes.
+    std::string signalError;
+    if (InstallStopSignals({SIGINT, SIGTERM, SIGHUP}, signalError))
+        window.WatchStopSignals();
+    else
+        std::fprintf(stderr, "varnelpro: signals will end the program at once: %s\n",
+                     signalError.c_str());
     window.show();
     if (quitMs >= 0)
         QTimer::singleShot(quitMs, &window, &QWidget::close);
     const int rc = app.exec();
-    return rc;
+    return StopSignal() != 0 ? StopExitCode(StopSignal()) : rc;
 }

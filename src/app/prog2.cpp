@@ -11,6 +11,7 @@
 #include "link/BoardLine.h"
 #include "link/BoardLink.h"
 #include "link/BoardTexts.h"
+#include "link/PortProblem.h"
 #include "link/Serial2.h"
 
 #include <QCheckBox>
@@ -307,8 +308,9 @@ void TProjFm::FirstTick()
         Serial1->SetDevicePath(DeviceOverride);
     Serial1->SetActive(true);
     if (!Serial1->Active()) {
-        Ui.MessageBox(TBoxKind::Error, MsgPortProblem,
-                      TBoxButtons::Ok);
+        Ui.MessageBox(TBoxKind::Error, PortProblemText(*Serial1), TBoxButtons::Ok);
+    } else if (const std::string slow = LowLatencyWarning(*Serial1); !slow.empty()) {
+        Ui.MessageBox(TBoxKind::Information, slow, TBoxButtons::Ok);
     }
     setWindowTitle(QString::fromLatin1(AppCaption));
     Serial1->WriteChar(TBoardLink::CmdHello);

@@ -141,6 +141,16 @@ public:
     void LongJobTimerTimer();
     void ReconnectTimerTimer();
     void Serial1RxData();
+    // An operation runs: Busy, or an erase or blank test.
+    bool OperationRunning() const;
+    // A close request while an operation runs: true when the window may go
+    // on closing now. Otherwise the operation keeps running (the user said
+    // No) or is asked to stop, and the window closes once it has.
+    bool OperationAllowsClose();
+    // SIGTERM, SIGHUP or SIGINT: the same stop and close, without asking.
+    void StopAndClose();
+    // Turns the signals of InstallStopSignals into StopAndClose.
+    void WatchStopSignals();
 
     // TFrontPanel
     void SetStatus(const std::string &text) override;
@@ -176,6 +186,10 @@ private:
 
     std::unique_ptr<TBoardLink> Link;
     bool Closed = false;
+    // Stopping the operation to close: closes again once it has ended.
+    void StopThenClose();
+    bool CloseAfterStop = false;
+    QTimer *CloseTimer = nullptr;
     // Centred on the screen the first time it is shown, and once more when a
     // window manager has put its frame around it.
     void CentreOnScreen();

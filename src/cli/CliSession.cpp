@@ -13,6 +13,7 @@
 #include "hexfile/HexWriter.h"
 #include "link/BoardLine.h"
 #include "link/BoardLink.h"
+#include "link/PortProblem.h"
 #include "link/Serial2.h"
 #include "view/HexText.h"
 
@@ -253,10 +254,11 @@ int TCliSession::OpenLine()
 
     Serial->SetActive(true);
     if (!Serial->Active()) {
-        Terminal.Message(MsgPortProblem + std::string("\n") + Serial->DeviceName() + ": "
-                         + Serial->ErrorText());
+        Terminal.Message(PortProblemText(*Serial));
         return ecBoardFailure;
     }
+    if (const std::string slow = LowLatencyWarning(*Serial); !slow.empty())
+        Terminal.Warning(slow);
     Ui.LineLost = [this] { return LineLost(); };
     Line.WriteChar(TBoardLink::CmdHello);
     RunUntil([this] {
@@ -272,7 +274,7 @@ int TCliSession::OpenLine()
     if (LineLost())
         Ui.SayLineLost();
     else
-        Terminal.Message(MsgNoResponse);
+        Terminal.Message(NoResponseText());
     return ecNoResponse;
 }
 
@@ -461,6 +463,11 @@ int TCliSession::RunOperation(TCliOp op)
             Line.DropLateQ = true;
         }
     }
+    // The rest of a reply acted on cut short may still be on its way: it
+    // ends here, quietly, instead of meeting the next command on the line.
+    if (Link->CutReplySettling())
+        RunUntil([this] { return !Link->CutReplySettling() || LineLost(); },
+                 TBoardLink::WatchdogPeriodMs);
     Terminal.EndProgress();
     LogId = Ws.IdValue;
     LogConfig = Ws.FuseWord;

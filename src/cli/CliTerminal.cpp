@@ -206,7 +206,7 @@ TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons 
                              + (answer == TAnswer::Cancel ? "Cancel" : "No")
                              + " (--yes answers Yes).");
         }
-    } else if (text == MsgNoResponse && LineLost && LineLost()) {
+    } else if (text == NoResponseText() && LineLost && LineLost()) {
         SayLineLost();
         Shown.push_back({kind, LineLostMessage, answer});
         return answer;

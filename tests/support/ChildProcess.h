@@ -68,7 +68,7 @@ public:
     void Signal(int signal) const { ::kill(Pid, signal); }
 
     // Waits up to ms for the child to end; its exit status, 128 + the signal
-    // that killed it, or -1 while it still runs.
+    // that killed it (KilledBySignal set), or -1 while it still runs.
     int Wait(int ms)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -76,6 +76,7 @@ public:
             int status = 0;
             if (Pid > 0 && ::waitpid(Pid, &status, WNOHANG) == Pid) {
                 Pid = -1;
+                KilledBySignal = WIFSIGNALED(status);
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
             if (std::chrono::steady_clock::now() >= until)
@@ -85,4 +86,5 @@ public:
     }
 
     pid_t Pid = -1;
+    bool KilledBySignal = false;
 };
