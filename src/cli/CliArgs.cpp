@@ -316,7 +316,10 @@ std::string CliUsage()
             "  3  board failure: serial data error, a failed write, chip not blank\n"
             "     and not continued, port cannot be opened\n"
             "  4  verify mismatch: ROM, EEPROM, ID or fuse differ\n"
-            "  5  no response from the programmer board, or the serial line was lost\n";
+            "  5  no response from the programmer board, or the serial line was lost\n"
+            "  130, 143, 129  stopped by SIGINT, SIGTERM or SIGHUP (128 + the signal):\n"
+            "     the operation ended at its next safe point (\"Cancelled.\"); a second\n"
+            "     signal ends at once, and the board may need switching off and on\n";
     return text;
 }
 
