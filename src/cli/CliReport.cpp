@@ -58,7 +58,7 @@ const TBoxRule BoxRules[] = {
     {TMatch::Exact, MsgDataVerified, ecSuccess, -1},
     {TMatch::Joined, MsgChipIs, ecSuccess, -1, MsgBlankEnd},
     {TMatch::Exact, MsgSerialDataError, ecBoardFailure, -1},
-    {TMatch::Exact, MsgNoResponse, ecNoResponse, -1},
+    {TMatch::Prefix, MsgNoResponse, ecNoResponse, -1}, // and what to try
     {TMatch::Exact, LineLostMessage, ecNoResponse, -1},
     {TMatch::Prefix, MsgRomVerifyError, ecBoardFailure, ecVerifyMismatch},
     {TMatch::Prefix, MsgEepromVerifyError, ecBoardFailure, ecVerifyMismatch},

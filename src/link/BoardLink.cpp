@@ -7,12 +7,17 @@
 #include "view/HexText.h"
 #include "link/BoardTexts.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
 namespace {
 
 // A short reply is taken as it is once a whole tick has passed without data.
 constexpr int32_t LateReplyTicks = 2;
 constexpr int32_t RxLast = 19;            // RxCount never passes this
 constexpr int32_t IdleScanLength = 20;    // idle "X"/"Q" scan, whatever RxCount
+constexpr uint8_t ClosingReply = 'Q';     // the board's answer to End
 
 // Receive events are never nested: one that a modal box lets through is
 // replayed right after the running one, as the event thread would deliver it.
@@ -77,7 +82,7 @@ void TBoardLink::NoResponse()
         EmptyImage();
     Ws.ResetVars(Panel);
     Ui.Beep();
-    ErrorBox(MsgNoResponse);
+    ErrorBox(NoResponseText());
     Panel.SetStatus("Program Ready");
 }
 
@@ -95,17 +100,21 @@ std::string TBoardLink::IcspCaption(bool icspOn)
 
 void TBoardLink::Serial1RxData()
 {
-    if (InRxData) {
-        RxPending = true;
+    RxPending = true;
+    if (InRxData)
         return;
-    }
     TNestGuard guard(InRxData);
-    do {
+    ServeReceiveEvents();
+}
+
+void TBoardLink::ServeReceiveEvents()
+{
+    while (RxPending) {
         RxPending = false;
         Ws.WaitTicks = 0;
         LongJobTicks = 0;
         ReceiveAndDispatch();
-    } while (RxPending);
+    }
 }
 
 void TBoardLink::StoreByte(uint8_t ch)
@@ -120,7 +129,7 @@ void TBoardLink::ReceiveAndDispatch()
 {
     uint8_t ch = 0;
     for (;;) {
-        while (Ws.RxCount < RxLast && Line.ReadChar(ch) == 1)
+        while (Ws.RxCount < RxLast && ReadReplyByte(ch) == 1)
             StoreByte(ch);
         const bool full = Ws.RxCount == RxLast;
         Dispatch();
@@ -136,7 +145,7 @@ void TBoardLink::ReceiveAndDispatch()
         if (Ws.RxCount < RxLast)
             continue;
         bool more = false;
-        while (Line.ReadChar(ch) == 1) {
+        while (ReadReplyByte(ch) == 1) {
             StoreByte(ch);
             more = true;
         }
@@ -215,16 +224,75 @@ void TBoardLink::RunTable(const TStepTable &table)
 bool TBoardLink::ActOnLateReply()
 {
     // Only after a whole tick without data: at wire speed the tail of a
-    // reply is still arriving when a tick falls inside it.
-    if (Ws.WaitTicks < LateReplyTicks)
+    // reply is still arriving when a tick falls inside it. Not while a box
+    // of the reply handler is open: its row has not finished.
+    if (Ws.WaitTicks < LateReplyTicks || InRxData)
         return false;
     const TStepTable *table = CurrentTable();
     const TStepRow *row = table ? FindRow(*table) : nullptr;
     if (!row || !row->ActsWhenLate)
         return false;
+    // The rest of the reply may come while the row's box is open: it waits,
+    // as it would behind any reply handler, and is dropped once it comes.
+    TNestGuard guard(InRxData);
+    ActingLate = true;
     Ws.OpStep = row->Next;
     (this->*row->Action)();
+    ActingLate = false;
+    ServeReceiveEvents();
     return true;
+}
+
+bool TBoardLink::CutReplySettling() const
+{
+    return (OwedBytes > 0 || OwedQ) && Now() < OwedUntil;
+}
+
+int TBoardLink::ReadReplyByte(uint8_t &ch)
+{
+    while (Line.ReadChar(ch) == 1) {
+        if (!DropOwedByte(ch))
+            return 1;
+    }
+    return 0;
+}
+
+bool TBoardLink::DropOwedByte(uint8_t ch)
+{
+    if (!CutReplySettling()) {
+        OwedBytes = 0;
+        OwedQ = false;
+        return false;
+    }
+    if (OwedBytes > 0) {
+        --OwedBytes;
+        return true;
+    }
+    // The board answers the End only once the cut reply is out; anything
+    // else means it lost that answer, and the byte is the next reply's.
+    OwedQ = false;
+    return ch == ClosingReply;
+}
+
+void TBoardLink::DropFirstByte()
+{
+    std::memmove(Ws.RxBuf, Ws.RxBuf + 1, sizeof(Ws.RxBuf) - 1);
+    Ws.RxBuf[sizeof(Ws.RxBuf) - 1] = 0;
+    --Ws.RxCount;
+}
+
+void TBoardLink::DropIdleNoise()
+{
+    // A board's power-on glitch (0x00, 0xFF) or a stray byte before its
+    // announcement would otherwise stay in front of the "PP" for good.
+    static const char *const Announcements[] = {"PP", "BL"};
+    const auto canBegin = [this](const char *reply) {
+        return Ws.RxBuf[0] == static_cast<uint8_t>(reply[0])
+               && (Ws.RxCount < 2 || Ws.RxBuf[1] == static_cast<uint8_t>(reply[1]));
+    };
+    while (Ws.RxCount > 0
+           && std::none_of(std::begin(Announcements), std::end(Announcements), canBegin))
+        DropFirstByte();
 }
 
 void TBoardLink::IdleHandling()
@@ -234,11 +302,12 @@ void TBoardLink::IdleHandling()
             DataError = true;
             return;
         }
-        if (Ws.RxBuf[i] == 'Q') {
+        if (Ws.RxBuf[i] == ClosingReply) {
             Ws.ResetVars(Panel);
             return;
         }
     }
+    DropIdleNoise();
     if (Ws.RxCount <= 1)
         return;
     if (Ws.RxBuf[0] == 'B' && Ws.RxBuf[1] == 'L') {
@@ -451,12 +520,6 @@ int32_t TBoardLink::RomWord(int32_t addr) const
 int32_t TBoardLink::EepByte(int32_t addr) const
 {
     return ImageCell(Ws.EepData, addr, 0xFF);
-}
-
-uint8_t TBoardLink::HeldByte(int32_t index) const
-{
-    // A byte not (yet) received reads 0, whatever an earlier reply left there.
-    return index < Ws.RxCount ? Ws.RxBuf[index] : 0;
 }
 
 void TBoardLink::EmptyImage()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -41,6 +43,14 @@ public:
     static std::string IcspCaption(bool icspOn);
     // Receive event: drains the line into RxBuf and runs the awaited reply.
     void Serial1RxData();
+    // The board still owes the rest of a reply that was acted on cut short
+    // (and the "Q" of the End sent after it): those bytes are dropped when
+    // they come, for at most one watchdog period.
+    bool CutReplySettling() const;
+    static constexpr int WatchdogPeriodMs = WatchdogTickMs * WatchdogLimit;
+    // The link's clock; tests replace it.
+    using TClock = std::chrono::steady_clock;
+    std::function<TClock::time_point()> Now = &TClock::now;
 
     void ProgButtClick();
     void ReadButtClick();
@@ -103,12 +113,18 @@ private:
     // Shared pieces of the rows.
     bool CommandsRefused() const;
     void StoreByte(uint8_t ch);
+    void ServeReceiveEvents();
     void ReceiveAndDispatch();
     void Dispatch();
     const TStepTable *CurrentTable() const;
     const TStepRow *FindRow(const TStepTable &table) const;
     void RunTable(const TStepTable &table);
     bool ActOnLateReply();
+    // Reads one board byte, dropping what a cut-short reply still owed.
+    int ReadReplyByte(uint8_t &ch);
+    bool DropOwedByte(uint8_t ch);
+    void DropFirstByte();
+    void DropIdleNoise();
     void IdleHandling();
     void DataErrorPath();
     void NoResponse();
@@ -127,9 +143,10 @@ private:
     int32_t RomWord(int32_t addr) const;
     int32_t EepByte(int32_t addr) const;
     void EmptyImage();
-    uint8_t HeldByte(int32_t index) const;
-    // "F" and the address of the word that failed.
-    int32_t FailedWordAddress() const;
+    // "F" and the address of the word that failed, "??" for a byte that
+    // never came.
+    std::string FailedWordAddress() const;
+    void WordFailed(bool sendEnd);
     bool AfterProgramBlock(int32_t eepromStep, int32_t idStep);
     void SendWordOrCancel();
     std::string BlankSubject() const;
@@ -192,5 +209,9 @@ private:
     bool Redispatch = false; // a row left further replies in the buffer
     bool InRxData = false;   // a box inside the handler let an event through
     bool RxPending = false;
+    bool ActingLate = false; // the running row acts on a cut-short reply
     int32_t LongJobTicks = 0; // guard ticks since the last receive event
+    int32_t OwedBytes = 0;   // the rest of a cut-short reply, any value
+    bool OwedQ = false;      // then the "Q" that answers its End
+    TClock::time_point OwedUntil;
 };

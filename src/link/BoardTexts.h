@@ -1,9 +1,19 @@
 #pragma once
 
+#include <string>
+
 // What the board link says to its user. The command line reads its exit
 // status from these same texts, so each lives here once.
 inline constexpr char MsgPortProblem[] = "There appears to be a problem accessing the COM Port";
 inline constexpr char MsgNoResponse[] = "No response from programmer board";
+// What to try, on the line after it.
+inline constexpr char MsgNoResponseAdvice[] =
+        "Check the cable and the port, then switch the board off and on "
+        "(a board left in the middle of a Program waits for words).";
+inline std::string NoResponseText()
+{
+    return std::string(MsgNoResponse) + "\n" + MsgNoResponseAdvice;
+}
 inline constexpr char MsgSerialDataError[] = "Serial data error.";
 inline constexpr char MsgProgrammingComplete[] = "Programming complete.";
 inline constexpr char MsgProgrammingIdFailed[] = "Programming ID failed.";

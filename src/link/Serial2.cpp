@@ -283,6 +283,10 @@ void TSerial::Open()
     FActive = true;
     FLineLost = false;
     ApplySettings(fd);
+    // Bytes that waited in the driver (a board's power-on noise, the rest of
+    // an earlier session) answer nothing we are about to send.
+    if (::tcflush(fd, TCIFLUSH) != 0)
+        HandleError();
     AskLowLatency(fd);
     SetSignal(1, true);
     SetSignal(0, true);

@@ -7,13 +7,15 @@
 #include "view/HexText.h"
 #include "link/BoardTexts.h"
 
-#include <cstring>
+#include <algorithm>
+#include <chrono>
 
 namespace {
 
 constexpr int ProgBlockBytes = 16;
 constexpr int EepBlockBytes = 8;
 constexpr int IdFuseBytes = 4;
+constexpr int32_t FailedWordBytes = 4; // "F", address high, filler, address low
 constexpr int BlockWords = 8;
 
 struct TSubject
@@ -99,7 +101,7 @@ const TBoardLink::TStepRow TBoardLink::EepProgRows[] = {
     {3, Exactly, 1, 'Y', &L::TakeWriteProgram, 4},
     {3, Exactly, 1, AnyReply, &L::RaiseError, 3},
     {4, AtLeast, 1, 'M', &L::EepProgWordAsked, 4},
-    {4, AtLeast, 4, 'F', &L::EepProgWordFailed, Idle, true},
+    {4, AtLeast, FailedWordBytes, 'F', &L::EepProgWordFailed, Idle, true},
     {4, AtLeast, 1, AnyReply, &L::RaiseError, 4},
     {5, Exactly, 1, 'P', &L::TakeSelect, 7},
     {5, Exactly, 1, AnyReply, &L::RaiseError, 5},
@@ -130,7 +132,7 @@ const TBoardLink::TStepRow TBoardLink::ProgRows[] = {
     {7, Exactly, 1, 'Y', &L::TakeWriteProgram, 8},
     {7, Exactly, 1, AnyReply, &L::RaiseError, 7},
     {8, AtLeast, 1, 'M', &L::ProgWordAsked, 8},
-    {8, AtLeast, 4, 'F', &L::ProgWordFailed, Idle, true},
+    {8, AtLeast, FailedWordBytes, 'F', &L::ProgWordFailed, Idle, true},
     {8, AtLeast, 1, AnyReply, &L::RaiseError, 8},
     {9, Exactly, 1, 'P', &L::TakeSelect, 11},
     {9, Exactly, 1, AnyReply, &L::RaiseError, 9},
@@ -339,9 +341,7 @@ void TBoardLink::EraseProgress()
     if (Ws.RxCount <= 1) {
         Ws.CleanRxBuffer();
     } else {
-        std::memmove(Ws.RxBuf, Ws.RxBuf + 1, sizeof(Ws.RxBuf) - 1);
-        Ws.RxBuf[sizeof(Ws.RxBuf) - 1] = 0;
-        --Ws.RxCount;
+        DropFirstByte();
         Redispatch = true;
     }
     Ws.XferAddr += 8;
@@ -464,21 +464,52 @@ void TBoardLink::EepProgWordAsked()
     Ws.OpStep = 5;
 }
 
-int32_t TBoardLink::FailedWordAddress() const
+std::string TBoardLink::FailedWordAddress() const
 {
     // The board's third byte is not part of the address.
-    return 256 * HeldByte(1) + HeldByte(3);
+    const auto part = [this](int32_t index) {
+        return index < Ws.RxCount ? MyIntToHex(Ws.RxBuf[index], 2) : std::string("??");
+    };
+    return part(1) + part(3);
+}
+
+// A failed program word. Acted on cut short, the operation ends before its
+// box and nothing waits on the board afterwards: the rest of the reply, and
+// the "Q" of the End, may still come, and are dropped when they do.
+void TBoardLink::WordFailed(bool sendEnd)
+{
+    const std::string text = MsgRomVerifyError + FailedWordAddress();
+    if (ActingLate) {
+        const int32_t owed = FailedWordBytes - std::min(Ws.RxCount, FailedWordBytes);
+        if (sendEnd)
+            Send(CmdEnd);
+        Finish();
+        OwedBytes = owed;
+        OwedQ = sendEnd;
+        OwedUntil = Now() + std::chrono::milliseconds(WatchdogPeriodMs);
+        Ui.Beep();
+        ErrorBox(text);
+        // What came while the box was open is read only now.
+        OwedUntil = Now() + std::chrono::milliseconds(WatchdogPeriodMs);
+        return;
+    }
+    if (!sendEnd) {
+        Finish();
+        Ui.Beep();
+        ErrorBox(text);
+        return;
+    }
+    Send(CmdEnd);
+    Panel.StopWaitTimer();
+    Ui.Beep();
+    ErrorBox(text);
+    Finish();
+    Panel.StartWaitTimer();
 }
 
 void TBoardLink::EepProgWordFailed()
 {
-    const int32_t addr = FailedWordAddress();
-    Send(CmdEnd);
-    Panel.StopWaitTimer();
-    Ui.Beep();
-    ErrorBox(MsgRomVerifyError + MyIntToHex(addr, 4));
-    Finish();
-    Panel.StartWaitTimer();
+    WordFailed(true);
 }
 
 void TBoardLink::TakeWriteEeprom()
@@ -601,10 +632,7 @@ void TBoardLink::ProgWordAsked()
 
 void TBoardLink::ProgWordFailed()
 {
-    const int32_t addr = FailedWordAddress();
-    Finish();
-    Ui.Beep();
-    ErrorBox(MsgRomVerifyError + MyIntToHex(addr, 4));
+    WordFailed(false);
 }
 
 void TBoardLink::ProgResult()

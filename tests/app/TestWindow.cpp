@@ -165,7 +165,8 @@ TEST_F(Window, PortThatCannotBeOpenedGivesOneBoxAndStartUpGoesOn)
     { std::ofstream("varnel.dat", std::ios::binary) << "2\r\n"; }
     StartWindow();
     ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "There appears to be a problem accessing the COM Port");
+    EXPECT_EQ(Ui.Boxes[0].Text, "There appears to be a problem accessing the COM Port\n"
+                                "/nonexistent/tty: No such file or directory");
     EXPECT_EQ(Ui.Boxes[0].Kind, TBoxKind::Error);
     EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
 }

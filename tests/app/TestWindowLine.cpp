@@ -153,7 +153,10 @@ TEST_F(WindowLine, BoardThatHangsUpMidOperationEndsItSoonAndQuietly)
         const double seconds = since.elapsed() / 1000.0;
         // Waiting on a dead line must not spin.
         EXPECT_LT(CpuSeconds() - cpu, 0.5 * seconds + 0.1);
-        EXPECT_EQ(Ui.Boxes.back().Text, "No response from programmer board");
+        EXPECT_EQ(Ui.Boxes.back().Text,
+                  "No response from programmer board\nCheck the cable and the port, then switch "
+                  "the board off and on (a board left in the middle of a Program waits for "
+                  "words).");
         EXPECT_EQ(Ui.Boxes.size(), 1u);
         EXPECT_EQ(Status(), "Program Ready");
         // Recorded once; a pseudo-terminal's missing modem lines and the
@@ -204,7 +207,8 @@ TEST_F(WindowLine, PortMissingAtStartUpIsOpenedOnceItAppears)
     PointPortAt(Dir + "/nothing-yet");
     StartWindow();
     ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "There appears to be a problem accessing the COM Port");
+    EXPECT_EQ(Ui.Boxes[0].Text, "There appears to be a problem accessing the COM Port\n" + Link
+                                        + ": No such file or directory");
     QTest::qWait(1500);
     TBoardServer &board = Board(TBoardOptions());
     PointPortAt(board.DevicePath());

@@ -3,6 +3,7 @@
 #include "LinkFakes.h"
 #include "core/WorkState.h"
 #include "board/VirtualBoard.h"
+#include "link/BoardTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -169,7 +170,7 @@ TEST_F(LinkTest, SilentBoardEndsTheReadAfterExactlyTenTicks)
         Link.WaitTimerTimer();
     EXPECT_TRUE(Boxes().empty());
     Link.WaitTimerTimer();
-    EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+    EXPECT_EQ(Boxes(), TLog{"box:error:" + NoResponseText()});
     EXPECT_TRUE(Ws.RomData.empty());
     EXPECT_TRUE(Ready());
     EXPECT_FALSE(Panel.TimerOn);
@@ -419,6 +420,39 @@ TEST_F(LinkTest, IdleAnnouncementAndBl)
     EXPECT_EQ(Ws.RxCount, 0);
 }
 
+// A board's power-on glitch or any stray byte in front of its announcement
+// is dropped; "X" and "Q" keep their meaning wherever they stand.
+TEST_F(LinkTest, IdleNoiseBeforeTheAnnouncementIsDropped)
+{
+    const struct
+    {
+        const char *What;
+        std::vector<std::string> Events; // board bytes, one receive event each
+        std::string Sent;
+        int Held;                        // RxCount afterwards
+    } cases[] = {
+        {"glitch before PP", {std::string("\0PP", 3)}, "Y", 0},
+        {"glitch alone first", {"\xFF", "PP"}, "Y", 0},
+        {"P then noise", {std::string("P\0PP", 4)}, "Y", 0},
+        {"more noise than the buffer holds", {Repeat(std::string("\0\xFF", 2), 15), "PP"}, "Y", 0},
+        {"noise before BL", {std::string("\0BL", 3)}, "", 0},
+        {"P waits for its pair", {"ZP"}, "", 1},
+        {"B waits for its L", {"\x80" "B"}, "", 1},
+        {"X behind noise", {std::string("\0X", 2)}, "\x0D", 0},
+        {"Q behind noise", {std::string("\0Q", 2)}, "", 0},
+    };
+    for (const auto &c : cases) {
+        Ws.CleanRxBuffer();
+        Log.clear();
+        Line.Sent.clear();
+        for (const std::string &bytes : c.Events)
+            Rx(bytes);
+        EXPECT_EQ(HexBytes(Line.Sent), HexBytes(c.Sent)) << c.What;
+        EXPECT_EQ(Ws.RxCount, c.Held) << c.What;
+        EXPECT_EQ(Boxes().size(), c.Sent == "\x0D" ? 1u : 0u) << c.What;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Verify
 
@@ -513,7 +547,7 @@ TEST_F(LinkTest, SilentBoardDuringBulkEraseEndsAfterTheLongJobGuard)
         Link.LongJobTimer();
     EXPECT_TRUE(Boxes().empty());
     Link.LongJobTimer();
-    EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+    EXPECT_EQ(Boxes(), TLog{"box:error:" + NoResponseText()});
     EXPECT_TRUE(Ready());
     // Idle, the guard never acts.
     for (int i = 0; i < 2 * TBoardLink::LongJobLimit; ++i)
@@ -549,7 +583,7 @@ TEST_F(LinkTest, LostLineEndsEvenTheLongJobsSoon)
             Link.LongJobTimer();
         EXPECT_TRUE(Boxes().empty());
         Link.LongJobTimer();
-        EXPECT_EQ(Boxes(), TLog{"box:error:No response from programmer board"});
+        EXPECT_EQ(Boxes(), TLog{"box:error:" + NoResponseText()});
         EXPECT_TRUE(Ready());
         EXPECT_EQ(Panel.Status, "Program Ready");
         if (c.Button == &TBoardLink::ReadButtClick) {
@@ -610,7 +644,11 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
     const auto eep = [](const std::string &box) {
         return TLog{"c:0E", "timer:stop", "beep", box, "timer:stop", "timer:start"};
     };
-    const TLog noEep = {"timer:stop", "beep", "box:error:ROM verify error at address 0100"};
+    // Cut short: the operation ends before the box, a missing address byte
+    // reads "??", and nothing waits on the board afterwards.
+    const TLog lateEep = {"c:0E", "timer:stop", "beep",
+                          "box:error:ROM verify error at address 01??"};
+    const TLog lateNoEep = {"timer:stop", "beep", "box:error:ROM verify error at address 01??"};
     const struct
     {
         bool TWorkState::*Flag;
@@ -622,12 +660,12 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
         {EP, 4, "F\x01\x02\x03", 0, eep("box:error:ROM verify error at address 0103")},
         {P, 8, "F\x02\x07\x05", 0,
          {"timer:stop", "beep", "box:error:ROM verify error at address 0205"}},
-        // "F" with its address short: taken after a whole tick without data,
-        // a byte never received reading 0.
+        // "F" with its address short: taken after a whole tick without data.
         {EP, 4, "F\x01\x02", 1, {}},
-        {EP, 4, "F\x01\x02", 2, eep("box:error:ROM verify error at address 0100")},
-        {P, 8, "F\x01", 2, noEep},
-        {P, 8, "F\x01\x00", 2, noEep},
+        {EP, 4, "F\x01\x02", 2, lateEep},
+        {P, 8, "F\x01", 2, lateNoEep},
+        {P, 8, "F\x01\x00", 2, lateNoEep},
+        {P, 8, "F", 2, {"timer:stop", "beep", "box:error:ROM verify error at address ????"}},
         {EP, 8, "N\x05", 0, eep("box:error:EEPROM verify error at address 0004")},
         // The last byte of a 256-byte EEPROM: address + 1 wraps to 0 in its byte.
         {EP, 8, std::string("N\0", 2), 0, eep("box:error:EEPROM verify error at address 00FF")},
@@ -637,8 +675,12 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
         {P, 12, "I", 0, {"timer:stop", "c:0E", "beep", "box:error:Programming ID failed.",
                          "timer:stop", "timer:start"}},
     };
+    // Each case comes long after the last: no rest of a cut reply is owed.
+    TBoardLink::TClock::time_point now{};
+    Link.Now = [&now] { return now; };
     Chip(F84);
     for (const auto &c : cases) {
+        now += std::chrono::hours(1);
         Ws.ResetVars(Panel);
         // A stale byte where the address's last byte would be must not count.
         Ws.RxBuf[3] = 0x55;
@@ -650,6 +692,89 @@ TEST_F(LinkTest, ProgrammingFailureMessages)
         EXPECT_EQ(Only(Log, {"c:", "s:", "beep", "box", "timer"}), c.Expected) << c.Reply;
         EXPECT_EQ(Ready(), !c.Expected.empty()) << c.Reply;
     }
+}
+
+// The board sends "F" and the address's high byte, stalls, and sends the
+// rest later: whatever the rest holds (0x58 "X", 0x51 "Q"), it is dropped,
+// also behind a new operation's Start, and nothing reports on the old one.
+TEST_F(LinkTest, RestOfACutShortFailedWordIsDroppedWhenItComes)
+{
+    const auto EP = &TWorkState::EraseProgramRun, P = &TWorkState::ProgramRun;
+    enum TWhen { AfterBox, DuringBox, BehindNextStart, AfterTheWatchdogPeriod };
+    const struct
+    {
+        bool TWorkState::*Flag;
+        int Step;
+        uint8_t Low;
+        TWhen When;
+    } cases[] = {
+        {EP, 4, 0x58, AfterBox},   {P, 8, 0x51, AfterBox},       {EP, 4, 0x51, DuringBox},
+        {P, 8, 0x58, DuringBox},   {EP, 4, 0x58, BehindNextStart}, {P, 8, 0x23, BehindNextStart},
+        {P, 8, 0x58, AfterTheWatchdogPeriod},
+    };
+    TBoardLink::TClock::time_point now{};
+    Link.Now = [&now] { return now; };
+    Chip(F84);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.When) + (c.Flag == EP ? " EEPROM" : "") + " low "
+                     + std::to_string(c.Low));
+        Ws.ResetVars(Panel);
+        Log.clear();
+        Line.Sent.clear();
+        const bool endSent = c.Flag == EP;
+        // What the board still owes: the filler, the low byte and End's "Q".
+        const std::string rest = std::string(1, '\0') + char(c.Low) + (endSent ? "Q" : "");
+        Ui.WhileBoxOpen = nullptr;
+        if (c.When == DuringBox)
+            Ui.WhileBoxOpen = [&] { Rx(rest); };
+        At(c.Flag, c.Step);
+        Rx("F\x01");
+        Link.WaitTimerTimer();
+        Link.WaitTimerTimer();
+        ASSERT_EQ(Boxes(), TLog{"box:error:ROM verify error at address 01??"});
+        EXPECT_TRUE(Ready());
+        EXPECT_FALSE(Panel.TimerOn);
+        EXPECT_EQ(HexBytes(Line.Sent), endSent ? "0E" : "");
+        Ui.WhileBoxOpen = nullptr;
+        switch (c.When) {
+        case AfterBox:
+            now += std::chrono::milliseconds(TBoardLink::WatchdogPeriodMs - 1);
+            Rx(rest);
+            break;
+        case DuringBox:
+            break;
+        case BehindNextStart:
+            Link.ReadButtClick();
+            Rx(rest + "P");
+            EXPECT_EQ(Ws.OpStep, 2); // "P" taken, Select sent
+            Ws.ResetVars(Panel);
+            break;
+        case AfterTheWatchdogPeriod:
+            now += std::chrono::milliseconds(TBoardLink::WatchdogPeriodMs + 1);
+            Rx(rest);
+            EXPECT_EQ(Boxes().back(), "box:error:Serial data error.");
+            continue;
+        }
+        EXPECT_FALSE(Link.CutReplySettling());
+        EXPECT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Line.Sent.find('\x0D'), std::string::npos); // no Abort
+        // Nothing left over: the board's next announcement is answered.
+        Rx("PP");
+        EXPECT_EQ(Line.Sent.back(), 'Y');
+    }
+}
+
+// A whole "F" is acted on at once, and nothing is taken as its rest.
+TEST_F(LinkTest, WholeFailedWordOwesNothing)
+{
+    Chip(F84);
+    At(&TWorkState::EraseProgramRun, 4);
+    Rx(std::string("F\x01\x00\x58", 4));
+    EXPECT_EQ(Boxes(), TLog{"box:error:ROM verify error at address 0158"});
+    EXPECT_FALSE(Link.CutReplySettling());
+    EXPECT_TRUE(Panel.TimerOn); // awaits the "Q" of its End
+    Rx("Q");
+    EXPECT_FALSE(Panel.TimerOn);
 }
 
 TEST_F(LinkTest, NotBlankQuestion)
