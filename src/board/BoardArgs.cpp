@@ -7,7 +7,7 @@
 
 namespace {
 
-enum class TArgKind { Flag, Number, Byte, Text };
+enum class TArgKind { Flag, Number, Byte, Text, HexBytes };
 
 struct TOptionRule
 {
@@ -32,6 +32,18 @@ bool ParseNumber(const std::string &text, TArgKind kind, long long &value)
     errno = 0;
     value = std::strtoll(text.c_str(), &end, 0);
     return errno == 0 && *end == '\0';
+}
+
+// "0058FF" as the bytes 00 58 FF: pairs of hex digits, at least one.
+bool ParseHexBytes(const std::string &text, std::string &bytes)
+{
+    if (text.empty() || text.size() % 2 != 0
+        || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return true;
 }
 
 const std::vector<TOptionRule> &OptionRules()
@@ -60,6 +72,18 @@ const std::vector<TOptionRule> &OptionRules()
          "MS    hold each reply shorter than a USB packet MS long, as an adapter's latency timer",
          [](TBoardOptions &o, long long v, const std::string &) {
              o.UsbLatencyMs = static_cast<int>(v);
+         }},
+        {"--cut-f", K::Number, 1, 60000,
+         "MS    a failed word's \"F\" stops after its first address byte, the rest MS later",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.CutFailMs = static_cast<int>(v);
+         }},
+        {"--early-bytes", K::HexBytes, 0, 0,
+         "HEX   bytes on the line before the host opens it (e.g. 0058FF)",
+         [](TBoardOptions &o, long long, const std::string &s) { o.EarlyBytes = s; }},
+        {"--hello-glitch", K::Byte, 0, 255, "B     answer Hello with B before \"PP\"",
+         [](TBoardOptions &o, long long v, const std::string &) {
+             o.Faults.HelloGlitch = static_cast<int>(v);
          }},
         {"--hangup-after", K::Number, 1, LLONG_MAX, "N     close the line after sending N bytes",
          [](TBoardOptions &o, long long v, const std::string &) { o.HangupAfter = v; }},
@@ -157,7 +181,7 @@ TBoardArgs ParseBoardArgs(const std::vector<std::string> &args)
         }
         const std::string &text = args[++i];
         long long value = 0;
-        if (rule->Kind != TArgKind::Text
+        if (rule->Kind != TArgKind::Text && rule->Kind != TArgKind::HexBytes
             && (!ParseNumber(text, rule->Kind, value) || value < rule->Min
                 || value > rule->Max)) {
             result.Error = "bad value for " + name + ": " + text;
@@ -166,6 +190,15 @@ TBoardArgs ParseBoardArgs(const std::vector<std::string> &args)
         if (rule->Kind == TArgKind::Text && text.empty()) {
             result.Error = name + " needs a value";
             return result;
+        }
+        if (rule->Kind == TArgKind::HexBytes) {
+            std::string bytes;
+            if (!ParseHexBytes(text, bytes)) {
+                result.Error = "bad value for " + name + ": " + text;
+                return result;
+            }
+            rule->Apply(result.Options, 0, bytes);
+            continue;
         }
         rule->Apply(result.Options, value, text);
     }

@@ -125,6 +125,14 @@ std::string TBoardServer::Start()
     FSent = 0;
     FEpoch = TClock::now();
     FNextSlot = FEpoch;
+    // Noise from before the host's first open waits in the line's queue, as
+    // a board's power-on bytes wait in a port's driver.
+    if (!FOptions.EarlyBytes.empty()
+        && !WriteAll(reinterpret_cast<const uint8_t *>(FOptions.EarlyBytes.data()),
+                     FOptions.EarlyBytes.size())) {
+        Fail(ErrnoText("Cannot write the early bytes"));
+        return {};
+    }
     FThread = std::thread(&TBoardServer::Serve, this);
     return FPath;
 }
@@ -244,10 +252,17 @@ bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
     if (reply.size() < UsbPacketPayload && !pause(FOptions.UsbLatencyMs))
         return false;
     const bool split = FOptions.SplitDelayMs > 0;
-    if (!split && !FOptions.Pace)
+    // A board that stalls in the middle of the reply, then finishes it.
+    const size_t cutAt = FOptions.CutFailMs > 0 && reply.size() == TVirtualBoard::WordFailedLength
+                                 && reply[0] == TVirtualBoard::ReplyWordFailed
+                         ? 2
+                         : 0;
+    if (!split && !FOptions.Pace && !cutAt)
         return WriteAll(reply.data(), reply.size());
     for (size_t i = 0; i < reply.size(); ++i) {
         if (split && i > 0 && !pause(FOptions.SplitDelayMs))
+            return false;
+        if (cutAt && i == cutAt && !pause(FOptions.CutFailMs))
             return false;
         if (FOptions.Pace) {
             FNextSlot = std::max(FNextSlot, TClock::now());

@@ -21,6 +21,8 @@ struct TBoardOptions
     int LateQMs = 0;           // > 0: the first "Q" waits this much longer
     long long HangupAfter = 0; // > 0: close the line after sending this many bytes
     int UsbLatencyMs = 0;      // > 0: hold every reply shorter than a USB packet this long
+    int CutFailMs = 0;         // > 0: a failed word's reply stops after "F" and one byte this long
+    std::string EarlyBytes;    // waiting on the line before the host first opens it
     bool TimeTurnaround = false; // note the host's turnaround (TakeTurnaroundUs)
     std::string TracePath;     // non-empty: trace of both directions to this file
     std::string ImagePath;     // non-empty: INHX8M file loaded into the chip

@@ -8,7 +8,7 @@ constexpr uint8_t ReplyReady = 'P';
 constexpr uint8_t ReplyDone = 'Y';
 constexpr uint8_t ReplyErasing = 'W';
 constexpr uint8_t ReplyMore = 'M';
-constexpr uint8_t ReplyWordFailed = 'F';
+constexpr uint8_t ReplyWordFailed = TVirtualBoard::ReplyWordFailed;
 constexpr uint8_t ReplyRomNotBlank = 'R';
 constexpr uint8_t ReplyIdFailed = 'I';
 constexpr uint8_t ReplyConfigFailed = 'F';
@@ -218,6 +218,8 @@ TVirtualBoard::TReply TVirtualBoard::RunStart(const TArgs &args)
 
 TVirtualBoard::TReply TVirtualBoard::RunHello(const TArgs &)
 {
+    if (FFaults.HelloGlitch >= 0)
+        return {static_cast<uint8_t>(FFaults.HelloGlitch), ReplyReady, ReplyReady};
     return {ReplyReady, ReplyReady};
 }
 

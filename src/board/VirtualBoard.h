@@ -44,6 +44,7 @@ struct TBoardFaults
     int CorruptWordAt = -1;  // this program address keeps bit 0 flipped, answered "M"
     int LoseQFrom = 0;       // End number this and later (counted from 1) get no "Q"
     int NewChipAfter = 0;    // after End number this a blank chip is in the socket
+    int HelloGlitch = -1;    // this byte goes out before the "PP" that answers Hello
 };
 
 // Byte-level emulation of the programmer board: deterministic and timeless.
@@ -57,6 +58,9 @@ class TVirtualBoard
 public:
     // End's answer, the board's closing "Q".
     static constexpr uint8_t ReplyEnd = 'Q';
+    // A failed program word: "F", address high, a filler, address low.
+    static constexpr uint8_t ReplyWordFailed = 'F';
+    static constexpr size_t WordFailedLength = 4;
     using TReplySink = std::function<void(const std::vector<uint8_t> &reply)>;
 
     explicit TVirtualBoard(const TBoardFaults &faults = {});
