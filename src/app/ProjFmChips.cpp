@@ -192,6 +192,7 @@ void TProjFm::PlacementStep()
         MemScroll->setMaximum(RomScrollMax(WorkState.RomSize));
         MemScroll->setValue(0);
         RomEepButt->setText(QStringLiteral("EEPRO&M"));
+        PlacementEnded();
         break;
     }
 }

@@ -1,5 +1,6 @@
 // The HEX file handlers of the main window: Load and Save.
 #include "app/AppFolders.h"
+#include "app/FileWatch.h"
 #include "core/UiServices.h"
 #include "app/prog2.h"
 #include "app/osc.h"
@@ -21,6 +22,10 @@ void SetCurrentDir(const std::string &dir)
     if (!dir.empty())
         QDir::setCurrent(QString::fromStdString(dir));
 }
+
+// The save dialog's file types: INHX8M first, as every save that does not ask.
+const char *const SaveFilter = "HexFiles|*.hex|INHX32|*.hex|All Files|*.*";
+constexpr int Inhx32SaveType = 1;
 
 std::string FolderOf(const std::string &path)
 {
@@ -50,24 +55,39 @@ void TProjFm::LoadButtClick()
         SetCurrentDir(WorkState.ProgramDir);
         return;
     }
-    repaint();
+    LoadHexPath(path);
+}
 
+bool TProjFm::LoadHexPath(const std::string &path)
+{
+    repaint();
     bool insert = false;
     if (!WorkState.RomData.empty() || !WorkState.EepData.empty()) {
         insert = Ui.MessageBox(TBoxKind::Confirmation, "Do you want to insert the new data?",
                                TBoxButtons::YesNo)
                  == TAnswer::Yes;
     }
+    // Stamped before the read, so a version written meanwhile is seen as new.
+    const TFileStamp stamp = StampOf(path);
     const THexLoadOutcome outcome = LoadHexFile(WorkState, path, insert);
     if (outcome.Status != THexLoadStatus::Ok) {
         Ui.Beep();
         Ui.MessageBox(TBoxKind::Error, outcome.Message, TBoxButtons::Ok);
         SetStatus("File Error");
-        if (outcome.Status != THexLoadStatus::Refused)
+        if (outcome.Status != THexLoadStatus::Refused) {
             ResetProgData();
-        return;
+            Watch->Stop(); // the image it watched for is gone
+        }
+        return false;
     }
+    ShowLoadedFile(path, insert, stamp);
+    SetStatus("Program Ready");
+    SetCurrentDir(WorkState.ProgramDir);
+    return true;
+}
 
+void TProjFm::ShowLoadedFile(const std::string &path, bool insert, const TFileStamp &stamp)
+{
     if (WorkState.OscCalFamily) {
         OscCalFm->PrepareRetlw();
         if (OscCalWordMissing(WorkState)) {
@@ -91,8 +111,9 @@ void TProjFm::LoadButtClick()
     RomEepButt->setText(QStringLiteral("EEPRO&M"));
     UpDateFuseSettings();
     WorkState.NewDataListed = false;
-    SetStatus("Program Ready");
-    SetCurrentDir(WorkState.ProgramDir);
+    WatchInsert = insert;
+    if (WatchFiles)
+        Watch->Watch(path, stamp);
 }
 
 void TProjFm::SaveButtClick()
@@ -109,17 +130,22 @@ bool TProjFm::RunSave()
     SetStatus("Saving");
     TFileDialog dialog;
     dialog.Title = "Save HEX File";
-    dialog.Filter = "HexFiles|*.hex|All Files|*.*";
+    dialog.Filter = SaveFilter;
     dialog.DefaultExt = "hex";
     dialog.AskOverwrite = true;
+    int type = 0;
+    dialog.ChosenType = &type;
     const std::string path = Ui.SaveFileName(dialog);
     bool saved = false;
     if (!path.empty()) {
-        saved = SaveINHX8MFile(WorkState, IdText(), path);
+        const THexFormat format = type == Inhx32SaveType ? THexFormat::Inhx32
+                                                         : THexFormat::Inhx8m;
+        saved = SaveINHX8MFile(WorkState, IdText(), path, format);
         if (saved) {
             WorkState.HexDir = FolderOf(path);
             SetCaptionFile(path);
             WorkState.NewDataListed = false;
+            FollowSavedFile(path);
         } else {
             Ui.Beep();
             Ui.MessageBox(TBoxKind::Error, SaveProblemMessage, TBoxButtons::Ok);

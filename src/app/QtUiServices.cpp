@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QAbstractItemView>
 #include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QAudioDevice>
 #include <QLoggingCategory>
 #include <QMediaDevices>
@@ -37,6 +40,31 @@ QUrl DataFileUrl(const char *name, const std::vector<std::string> &folders,
         qCWarning(DataFilesLog).noquote() << name << "not found, and no built-in copy";
     return url;
 }
+
+// The Load and Save dialogs, opening in the current folder. While a full path
+// is typed, the dialog's completion selects in its list each folder the text
+// passes through, the shown folder too, and at Enter the selection wins over
+// the typed name: the dialog "opens" the folder it already shows and empties
+// the name field. A typed name is what the user means, so at Enter the name
+// field alone decides.
+class THexFileDialog : public QFileDialog
+{
+public:
+    explicit THexFileDialog(const TFileDialog &dialog)
+        : QFileDialog(QApplication::activeWindow(), QString::fromStdString(dialog.Title),
+                      QDir::currentPath(), QtFilter(dialog.Filter))
+    {
+    }
+
+    void accept() override
+    {
+        const auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const auto *list = findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        if (name && !name->text().isEmpty() && list && list->selectionModel())
+            list->selectionModel()->clearSelection();
+        QFileDialog::accept();
+    }
+};
 
 } // namespace
 
@@ -156,21 +184,23 @@ void TQtUiServices::Pause(int milliseconds)
 
 std::string TQtUiServices::OpenFileName(const TFileDialog &dialog)
 {
-    const QString name = QFileDialog::getOpenFileName(
-        QApplication::activeWindow(), QString::fromStdString(dialog.Title),
-        QDir::currentPath(), QtFilter(dialog.Filter));
-    return name.toStdString();
+    THexFileDialog fd(dialog);
+    fd.setFileMode(QFileDialog::ExistingFile);
+    if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
+        return {};
+    return fd.selectedFiles().first().toStdString();
 }
 
 std::string TQtUiServices::SaveFileName(const TFileDialog &dialog)
 {
-    QFileDialog fd(QApplication::activeWindow(), QString::fromStdString(dialog.Title),
-                   QDir::currentPath(), QtFilter(dialog.Filter));
+    THexFileDialog fd(dialog);
     fd.setAcceptMode(QFileDialog::AcceptSave);
     fd.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
     fd.setOption(QFileDialog::DontConfirmOverwrite, !dialog.AskOverwrite);
     if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
         return {};
+    if (dialog.ChosenType)
+        *dialog.ChosenType = int(fd.nameFilters().indexOf(fd.selectedNameFilter()));
     return fd.selectedFiles().first().toStdString();
 }
 

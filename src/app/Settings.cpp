@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include "chips/ChipCatalogue.h"
+#include "hexfile/FileIo.h"
 #include "hexfile/HexReader.h"
 
 #include <fstream>
@@ -47,4 +49,22 @@ int ReadPortSetting(const std::string &path, std::vector<std::string> &lines)
         port = 1;
     }
     return port;
+}
+
+int ReadRememberedChip(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return -1;
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::vector<std::string> lines = SplitTextLines(text.str());
+    return lines.size() == 1 ? FindChip(lines.front()) : -1;
+}
+
+bool RememberChip(const std::string &path, int chipIndex)
+{
+    if (!ValidChipIndex(chipIndex))
+        return false;
+    return SaveFileText(path, std::string(ChipCatalogue[size_t(chipIndex)].Name) + "\r\n");
 }

@@ -14,3 +14,14 @@ int PortFromSettingsLines(const std::vector<std::string> &lines);
 // HexLines); when it is missing or unusable writes it anew as "1" CR LF.
 // Returns the port to open.
 int ReadPortSetting(const std::string &path, std::vector<std::string> &lines);
+
+// The chip chosen last, beside varnel.dat: one line with its catalogue name.
+// A file named at start without --chip loads for this chip.
+inline const char *const ChipSettingsFileName = "varnelchip.dat";
+
+// The chip's catalogue index from the file, or -1 when the file is missing,
+// not one line, or names no chip of the catalogue.
+int ReadRememberedChip(const std::string &path);
+
+// Writes the chip's name as the file's one line; false when it failed.
+bool RememberChip(const std::string &path, int chipIndex);

@@ -1,12 +1,15 @@
 // Program entry of the Varnel Programmer.
 #include "app/QtUiServices.h"
+#include "app/Settings.h"
 #include "app/prog2.h"
 #include "board/SimulatedBoard.h"
 #include "core/StopSignals.h"
+#include "chips/ChipCatalogue.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -64,7 +67,18 @@ int main(int argc, char **argv)
                                  QStringLiteral("Close the window after ms milliseconds."),
                                  QStringLiteral("ms"));
     quitAfter.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulate, boardImage, device, desktop, quitAfter});
+    const QCommandLineOption chip(
+        QStringLiteral("chip"),
+        QStringLiteral("Place this chip at start (default with a file: the chip chosen "
+                       "last time)."),
+        QStringLiteral("name"));
+    const QCommandLineOption noWatch(
+        QStringLiteral("no-watch"),
+        QStringLiteral("Do not load a loaded file again when it changes on disk."));
+    parser.addOptions({simulate, boardImage, device, desktop, chip, noWatch, quitAfter});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("HEX file to load once the chip is placed."),
+                                 QStringLiteral("[file]"));
     parser.process(app);
 
     bool quitOk = true;
@@ -74,9 +88,30 @@ int main(int argc, char **argv)
                      qPrintable(parser.value(quitAfter)));
         return 1;
     }
+    if (parser.positionalArguments().size() > 1) {
+        std::fprintf(stderr, "varnelpro: name one HEX file, not %d\n",
+                     int(parser.positionalArguments().size()));
+        return 1;
+    }
+    int startChip = -1;
+    if (parser.isSet(chip)) {
+        startChip = FindChip(parser.value(chip).toStdString());
+        if (startChip < 0) {
+            std::fprintf(stderr, "varnelpro: unknown chip \"%s\"; the chips are: %s\n",
+                         qPrintable(parser.value(chip)), ChipNameList().c_str());
+            return 1;
+        }
+    }
+    // Named from where the program was started, before it may change folder.
+    const std::string startFile =
+        parser.positionalArguments().isEmpty()
+            ? std::string()
+            : QFileInfo(parser.positionalArguments().first()).absoluteFilePath().toStdString();
     if (parser.isSet(desktop))
         EnterSettingsFolder();
     SetStartedFromDesktop(parser.isSet(desktop));
+    if (startChip < 0 && !startFile.empty())
+        startChip = ReadRememberedChip(ChipSettingsFileName);
 
     std::unique_ptr<TSimulatedBoard> board;
     std::string devicePath = parser.value(device).toStdString();
@@ -95,6 +130,8 @@ int main(int argc, char **argv)
     ui.OpenDataFiles();
     TProjFm window(ui);
     window.DeviceOverride = devicePath;
+    window.WatchFiles = !parser.isSet(noWatch);
+    window.OpenAtStart(startChip, startFile);
     // A logout or kill in the middle of a Program must not leave the board
     // waiting for words: the window stops the operation first, then closes.
     std::string signalError;

@@ -97,6 +97,7 @@ TProjFm::TProjFm(TUiServices &ui, QWidget *parent)
     OscCalFm = new TOscCalFm(this);
 
     ConnectHandlers();
+    SetUpFileOpening();
     FormCreate();
 }
 
@@ -315,6 +316,7 @@ void TProjFm::FirstTick()
     setWindowTitle(QString::fromLatin1(AppCaption));
     Serial1->WriteChar(TBoardLink::CmdHello);
     ReconnectTimer->start();
+    OpenPending();
 }
 
 void TProjFm::HelpButtClick()
@@ -342,21 +344,18 @@ void TProjFm::SetDefaultScreen()
     SocketImage->FillAll(Qt::black);
     PasteNewPicture("socket", 8, 5);
     ClearPad();
+    // A board announcing itself while a file named at start waits for its
+    // chip must not leave it waiting for good.
+    if (!PendingFile.empty())
+        OpenPending();
 }
 
 bool TProjFm::FormCloseQuery()
 {
-    if (!WorkState.NewDataListed)
-        return true;
-    Ui.Beep();
-    const TAnswer answer = Ui.MessageBox(TBoxKind::Confirmation,
-                                         "New data file listed. Do you wish to save it?",
-                                         TBoxButtons::YesNoCancel);
-    if (answer == TAnswer::Cancel)
+    if (!OperationAllowsClose())
         return false;
-    if (answer == TAnswer::Yes)
-        return RunSave(); // the unsaved image is never lost by a failed save
-    return true;
+    // The unsaved image is never lost by a failed save.
+    return UnsavedDataMayGo(WorkState, *this, Ui);
 }
 
 void TProjFm::FormClose()

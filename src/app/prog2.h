@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -16,6 +17,10 @@ class QPushButton;
 class QScrollBar;
 class QTimer;
 class TBoardLink;
+class TFileWatch;
+struct TFileStamp;
+class QDragEnterEvent;
+class QDropEvent;
 class TFusePanel;
 class TOscCalFm;
 class TPanel;
@@ -129,6 +134,24 @@ public:
     void SaveButtClick();
     bool RunSave() override;
     void ResetProgData();
+    // The load once the file is chosen, for the Load button, a drop and a file
+    // named at start: the insert question, the file work with its messages, the
+    // OSCCAL question and the refreshed window. True when it loaded.
+    bool LoadHexPath(const std::string &path);
+
+    // Files from the desktop: named at start, dropped, watched (app/ProjFmOpen.cpp).
+    // Called before the window is shown: places chipIndex (when valid) after
+    // the start-up tick, then loads path (when not empty) once a chip is placed.
+    void OpenAtStart(int chipIndex, const std::string &path);
+    // As a dropped file: refused while a command could not run, kept for
+    // the chip when none is placed, else loaded after the save question.
+    void OpenFile(const std::string &path);
+    // The chip placement has ended: remember the chip and load a waiting file.
+    void PlacementEnded();
+    // False (--no-watch): a loaded file is not watched for a new version.
+    bool WatchFiles = true;
+    TFileWatch *Watch = nullptr;
+    QTimer *ReloadTimer = nullptr; // retries a reload that had to wait
 
     // Board link (link/ProjFmLink.cpp).
     void ProgButtClick();
@@ -173,6 +196,8 @@ public:
     bool CommandsBlocked() const;
 
 protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -183,6 +208,19 @@ protected:
 private:
     void BuildControls();
     void ConnectHandlers();
+
+    // Loading and watching (hexfile/ProjFmHex.cpp, app/ProjFmOpen.cpp).
+    void ShowLoadedFile(const std::string &path, bool insert, const TFileStamp &stamp);
+    void FollowSavedFile(const std::string &path);
+    void SetUpFileOpening();
+    // Places the chip asked for at start, or asks for a chip for a waiting file.
+    void OpenPending();
+    void WatchedFileChanged();
+    void ReloadWatchedFile();
+    bool WatchInsert = false;    // the watched file was inserted, not loaded alone
+    int StartChip = -1;          // the chip to place at start
+    std::string PendingFile;     // loads once a chip is placed
+    std::string ChipFilePath;    // where the chip chosen last is remembered
 
     std::unique_ptr<TBoardLink> Link;
     bool Closed = false;

@@ -16,6 +16,9 @@ struct TFileDialog
     std::string Filter;      // "Hex Files|*.hex|All Files|*.*"
     std::string DefaultExt;  // save dialog only, without the dot
     bool AskOverwrite = false;
+    // Save dialog only: when set, receives the position in Filter of the file
+    // type the user chose (0 for the first).
+    int *ChosenType = nullptr;
 };
 
 class TUiServices

@@ -1,6 +1,7 @@
 #include "core/WorkState.h"
 
 #include "core/FrontPanel.h"
+#include "core/UiServices.h"
 
 void TWorkState::SetInitialFuseValue()
 {
@@ -32,4 +33,16 @@ void TWorkState::ResetVars(TFrontPanel &panel)
     panel.StopWaitTimer();
     panel.SetStatus("Program Ready");
     panel.SetPanelsEnabled(true);
+}
+
+bool UnsavedDataMayGo(const TWorkState &ws, TFrontPanel &panel, TUiServices &ui)
+{
+    if (!ws.NewDataListed)
+        return true;
+    ui.Beep();
+    const TAnswer answer = ui.MessageBox(TBoxKind::Confirmation, NewDataQuestion,
+                                         TBoxButtons::YesNoCancel);
+    if (answer == TAnswer::Yes)
+        return panel.RunSave(); // a save that fails keeps the unsaved image
+    return answer == TAnswer::No;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 class TFrontPanel;
+class TUiServices;
 
 // Blank values of the device image, compared and padded as text.
 inline const std::string BlankWord = "16383";
@@ -73,3 +74,11 @@ struct TWorkState
     // Ends any board operation and shows the ready state on the panel.
     void ResetVars(TFrontPanel &panel);
 };
+
+// The question before data read from a chip and not saved is replaced.
+inline constexpr char NewDataQuestion[] = "New data file listed. Do you wish to save it?";
+
+// While ws.NewDataListed is set: beeps and asks NewDataQuestion (Yes, No,
+// Cancel), and Yes saves through panel.RunSave. True when the caller may go on
+// and replace the image: nothing unsaved, No, or Yes and the save succeeded.
+bool UnsavedDataMayGo(const TWorkState &ws, TFrontPanel &panel, TUiServices &ui);

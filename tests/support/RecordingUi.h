@@ -24,6 +24,7 @@ public:
     std::deque<TAnswer> Answers;     // empty: Ok / No / Cancel, the safe answer
     std::deque<std::string> OpenNames;
     std::deque<std::string> SaveNames;
+    std::deque<int> SaveTypes; // the file type chosen in each save dialog; empty: the first
     std::vector<std::string> DialogDirs; // the current folder as each dialog opened
     std::vector<TFileDialog> Dialogs;
     int Outputs = 0;
@@ -75,6 +76,13 @@ public:
     {
         Dialogs.push_back(dialog);
         DialogDirs.push_back(std::filesystem::current_path().string());
+        int type = 0;
+        if (!SaveTypes.empty()) {
+            type = SaveTypes.front();
+            SaveTypes.pop_front();
+        }
+        if (dialog.ChosenType)
+            *dialog.ChosenType = type;
         return Take(SaveNames);
     }
     void ShowHelpContents() override { ++HelpShown; }
