@@ -104,6 +104,14 @@ std::string TakePort(TCliArgs &a, const std::string &value)
     return {};
 }
 
+std::string TakeFormat(TCliArgs &a, const std::string &value)
+{
+    if (!HexFormatFromName(value, a.OutputFormat))
+        return "--format takes inhx8m or inhx32, not \"" + value + "\".";
+    a.HasOutputFormat = true;
+    return {};
+}
+
 const std::vector<TOptionRow> &Options()
 {
     static const std::vector<TOptionRow> List = {
@@ -143,6 +151,8 @@ const std::vector<TOptionRow> &Options()
          [](TCliArgs &a, const std::string &) { a.Yes = true; return std::string(); }},
         {"--output", "-o", "FILE", cbRead, "save what was read as an INHX8M file",
          [](TCliArgs &a, const std::string &v) { a.Output = v; return std::string(); }},
+        {"--format", nullptr, "inhx8m|inhx32", cbRead,
+         "the layout of the --output file; inhx8m unless inhx32 is asked for", TakeFormat},
         {"--dump", nullptr, nullptr, cbHexInfo | cbRead, "print the memory pad lines",
          [](TCliArgs &a, const std::string &) { a.Dump = true; return std::string(); }},
         {"--quiet", "-q", nullptr, cbAll, "no status or progress lines",
@@ -206,6 +216,8 @@ std::string CheckCombination(const TCliArgs &a, unsigned bit)
         return "Give only one of --id and --serial.";
     if (a.KeepOscCal && !a.OscCal.empty())
         return "Give only one of --osccal and --keep-osccal.";
+    if (a.HasOutputFormat && a.Output.empty())
+        return "--format needs --output FILE.";
     return {};
 }
 

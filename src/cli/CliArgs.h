@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hexfile/HexWriter.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +38,8 @@ struct TCliArgs
     std::vector<std::string> Fuses;
     bool Yes = false;
     std::string Output;
+    THexFormat OutputFormat = THexFormat::Inhx8m;
+    bool HasOutputFormat = false;
     bool Dump = false;
     bool Quiet = false;
 

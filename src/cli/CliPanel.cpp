@@ -67,7 +67,7 @@ bool TTermPanel::RunSave()
     if (SavePath.empty() || (Ws.RomData.empty() && Ws.EepData.empty()))
         return false;
     errno = 0; // a refusal before any file call leaves no reason
-    if (SaveINHX8MFile(Ws, Fuses.IdText(), SavePath)) {
+    if (SaveINHX8MFile(Ws, Fuses.IdText(), SavePath, SaveFormat)) {
         Ws.NewDataListed = false;
         return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FrontPanel.h"
+#include "hexfile/HexWriter.h"
 
 #include <QTimer>
 
@@ -23,6 +24,7 @@ public:
     std::function<void()> OnWaitTimer;
     // Where RunSave writes the image (read -o).
     std::string SavePath;
+    THexFormat SaveFormat = THexFormat::Inhx8m;
     // The board announced itself with "PP".
     bool BoardFound = false;
 

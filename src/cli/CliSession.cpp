@@ -492,6 +492,7 @@ int TCliSession::FinishRead(int code)
     if (Args.Output.empty())
         return ecSuccess;
     Panel.SavePath = Args.Output;
+    Panel.SaveFormat = Args.OutputFormat;
     return Panel.RunSave() ? ecSuccess : ecFileRefused;
 }
 

@@ -381,4 +381,92 @@ TEST_F(CliTest, FuseOverridesChangeTheirRuleBits)
               "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF");
 }
 
+// What today's toolchains write: every program assembled as INHX32 loads into
+// the image of its INHX8M twin.
+TEST_F(CliTest, Inhx32TwinsDumpAsTheirInhx8mFiles)
+{
+    const struct
+    {
+        const char *File;
+        const char *Chip;
+    } cases[] = {{"eeprom84", "16F84"}, {"bank877", "16F877"}, {"osccal671", "12C671"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.File);
+        const std::string twin = Scratch(std::string(c.File) + "-32.hex");
+        const std::string cmd = "gpasm -a inhx32 -o " + Quote(twin) + " "
+                + Quote(std::string(VARNEL_HEX_TEST_DATA) + "/" + c.File + ".asm")
+                + " >/dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(ReadBytes(twin).rfind(":020000040000FA", 0), 0u);
+        const TRun original = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
+        const TRun inhx32 = Cli({"hexinfo", twin, "--chip", c.Chip, "--dump"});
+        ASSERT_EQ(inhx32.Status, 0) << Show(inhx32);
+        EXPECT_EQ(inhx32.Out, original.Out);
+    }
+}
+
+// read -o in INHX32 only when asked: the INHX8M file behind one linear address
+// record of 0000, which srec_cat, gpdasm and the program itself read as the same.
+TEST_F(CliTest, ReadSavesInhx32OnlyWhenAsked)
+{
+    const std::string chip = Scratch("format-chip.hex");
+    TRun run = Cli({"program", Hex("eeprom84"), "--chip", "16F84", "--simulate",
+                    "--board-save", chip});
+    ASSERT_EQ(run.Status, 0) << Show(run);
+    const std::string plain = Scratch("format-plain.hex");
+    const std::string named = Scratch("format-named.hex");
+    const std::string linear = Scratch("format-linear.hex");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> reads = {
+        {plain, {}}, {named, {"--format", "INHX8M"}}, {linear, {"--format", "inhx32"}}};
+    for (const auto &r : reads) {
+        std::vector<std::string> args = {"read", "--chip", "16F84", "--simulate",
+                                         "--board-image", chip, "-o", r.first};
+        args.insert(args.end(), r.second.begin(), r.second.end());
+        run = Cli(args);
+        ASSERT_EQ(run.Status, 0) << Show(run);
+    }
+    EXPECT_EQ(ReadBytes(named), ReadBytes(plain));
+    EXPECT_EQ(ReadBytes(plain).rfind(":02000004", 0), std::string::npos);
+    EXPECT_EQ(ReadBytes(linear), ":020000040000FA\r\n" + ReadBytes(plain));
+
+    const TRun back = Cli({"hexinfo", linear, "--chip", "16F84", "--dump"});
+    ASSERT_EQ(back.Status, 0) << Show(back);
+    EXPECT_EQ(back.Out, Cli({"hexinfo", plain, "--chip", "16F84", "--dump"}).Out);
+
+    for (const std::string &tool : {std::string("srec_cat %s -intel -o - -hex-dump"),
+                                    std::string("gpdasm -p p16f84 %s")}) {
+        std::string outputs[2];
+        for (int i = 0; i < 2; ++i) {
+            std::string cmd = tool;
+            cmd.replace(cmd.find("%s"), 2, Quote(i ? linear : plain));
+            const TRun t = RunCommand(cmd, Scratch("tool-err.txt"));
+            ASSERT_EQ(t.Status, 0) << cmd << " " << t.Err;
+            outputs[i] = t.Out;
+        }
+        EXPECT_FALSE(outputs[0].empty()) << tool;
+        EXPECT_EQ(outputs[1], outputs[0]) << tool;
+    }
+}
+
+TEST_F(CliTest, FormatNeedsAKnownNameAndAnOutput)
+{
+    const struct
+    {
+        std::vector<std::string> Args;
+        const char *Message;
+    } cases[] = {
+        {{"--format", "inhx16", "-o", Scratch("never.hex")},
+         "--format takes inhx8m or inhx32, not \"inhx16\"."},
+        {{"--format", "inhx32"}, "--format needs --output FILE."},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"read", "--chip", "16F84", "--simulate"};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const TRun run = Cli(args);
+        EXPECT_EQ(run.Status, 1) << Show(run);
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
+    EXPECT_FALSE(fs::exists(Scratch("never.hex")));
+}
+
 } // namespace
