@@ -316,3 +316,59 @@ TEST(LinkWireSpeed, AnnouncementDuringAFullBufferErrorBoxIsAnswered)
 }
 
 } // namespace
+
+namespace {
+
+// A board that stalls after "F" and the address's high byte, and sends the
+// rest 2 s later: the low byte reads "X" (0x58) or "Q" (0x51) on the line.
+// One message with the byte that never came as "??", nothing after it for
+// 10 s, and the next operation works on the same line.
+TEST(LinkWireSpeed, CutShortFailedWordGivesOneMessageAndLeavesTheLineClean)
+{
+    const struct
+    {
+        TChipKind Chip;
+        int Failing;
+    } cases[] = {{F84, 0x158}, {C671, 0x151}};
+    std::vector<std::unique_ptr<TLinkSession>> sessions;
+    for (const auto &c : cases) {
+        TBoardOptions options;
+        options.Faults.FailWordAt = c.Failing;
+        options.CutFailMs = 2000;
+        sessions.push_back(std::make_unique<TLinkSession>(options));
+        TLinkSession &s = *sessions.back();
+        ASSERT_TRUE(s.Up());
+        s.Chip(c.Chip);
+        s.Ws.RomData.assign(static_cast<size_t>(c.Chip.RomSize), "0");
+        s.Ws.EepData.assign(static_cast<size_t>(c.Chip.EepSize), "0");
+        s.Panel.Id = "1234";
+        s.Link.ProgButtClick();
+    }
+    const auto boxes = [](const TLinkSession &s) { return Only(s.Log, {"box:"}); };
+    ASSERT_TRUE(RunEventLoopUntil(
+            [&] {
+                return std::all_of(sessions.begin(), sessions.end(),
+                                   [&](const auto &s) { return !boxes(*s).empty(); });
+            },
+            10000));
+    RunEventLoopUntil([] { return false; }, 10000);
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        TLinkSession &s = *sessions[i];
+        SCOPED_TRACE(cases[i].Chip.Name);
+        EXPECT_EQ(boxes(s), TLog{"box:error:ROM verify error at address 01??"});
+        EXPECT_TRUE(Only(s.Log, {"c:0D"}).empty()); // no Abort for a "Serial data error."
+        EXPECT_EQ(s.Ws.OpStep, -1);
+        EXPECT_FALSE(s.Panel.TimerOn);
+        EXPECT_FALSE(s.Link.CutReplySettling());
+
+        s.Ws.NewDataListed = false;
+        ASSERT_TRUE(s.Run([&] { s.Link.ReadButtClick(); }, 30000));
+        EXPECT_EQ(boxes(s).size(), 1u);
+        ASSERT_EQ(s.Ws.RomData.size(), static_cast<size_t>(cases[i].Chip.RomSize));
+        // The words before the failing one were written, the rest not.
+        EXPECT_EQ(s.Ws.RomData[static_cast<size_t>(cases[i].Failing) - 1], "0");
+        EXPECT_EQ(s.Ws.RomData[static_cast<size_t>(cases[i].Failing) + 1], "16383");
+    }
+}
+
+} // namespace
