@@ -161,35 +161,27 @@ int TCliSession::Prepare()
         FileRom = Ws.RomData;
     }
     if (Args.HasSerial) {
-        NextSerial = Args.SerialStart;
-        // Found now, not after the first chip has taken a number that the
-        // file then cannot keep.
-        if (!Args.SerialFile.empty() && !CheckSerialFile(Args.SerialFile, error)) {
-            Terminal.Message("The serial number file cannot be written.\n" + error);
-            return ecFileRefused;
-        }
-        if (!Args.SerialFile.empty() && !SerialLock.Take(Args.SerialFile, error)) {
-            Terminal.Message("The serial number file cannot be used.\n" + error);
-            return ecFileRefused;
-        }
-        if (!Args.SerialFile.empty()
-            && !LoadNextSerial(Args.SerialFile, Args.SerialStart, NextSerial, error)) {
-            Terminal.Message("The serial number file cannot be read.\n" + error);
-            return ecFileRefused;
-        }
-        if (SerialUsedUp())
+        if (!Serials->Active())
+            Serials->Start(Args.SerialStart, Args.SerialStep, Args.SerialFile);
+        // Found now, not after the first chip has been burnt.
+        uint32_t next = 0;
+        const TSerialTake check = Serials->Check(next, error);
+        if (check == TSerialTake::UsedUp) {
+            SayUsedUp(next);
             return ecBadInput;
+        }
+        if (check != TSerialTake::Taken) {
+            Terminal.Message(SerialFileProblemText(check, error));
+            return ecFileRefused;
+        }
     }
     return ecSuccess;
 }
 
-bool TCliSession::SerialUsedUp()
+void TCliSession::SayUsedUp(uint32_t number)
 {
-    if (NextSerial <= SerialLast)
-        return false;
-    Terminal.Message("The next serial number, " + SerialText(NextSerial)
+    Terminal.Message("The next serial number, " + SerialText(number)
                      + ", does not fit the four-digit ID; nothing was sent.");
-    return true;
 }
 
 int TCliSession::StartBoard()
@@ -304,8 +296,7 @@ int TCliSession::RunRepeat()
         worst = WorseExitCode(worst, code);
         // A number the file did not keep would be handed out again by the
         // next run: no further chip takes one.
-        if (StopSignal() != 0 || LineLost() || SerialSaveFailed
-            || (Args.HasSerial && SerialUsedUp()) || !Terminal.WaitForNext())
+        if (StopSignal() != 0 || LineLost() || SerialSaveFailed || !Terminal.WaitForNext())
             break;
     }
     Terminal.Message("Programmed: " + std::to_string(programmed)
@@ -315,31 +306,62 @@ int TCliSession::RunRepeat()
 
 int TCliSession::ProgramChip()
 {
-    if (Args.HasSerial) {
-        // Prepare and the loop between chips have refused a number past FFFF.
-        Fuses.SetIdText(SerialText(NextSerial));
-    }
+    const size_t firstBox = Ui.Shown.size();
     int code = Args.KeepOscCal ? KeepChipOscCal() : ecSuccess;
+    uint32_t number = 0;
+    bool numbered = false;
+    if (code == ecSuccess && Args.HasSerial) {
+        code = TakeSerial(number);
+        numbered = code == ecSuccess;
+    }
     if (code == ecSuccess)
         code = RunOperation(TCliOp::Program);
     if (code == ecSuccess && Args.VerifyAfter)
         code = RunOperation(TCliOp::Verify);
-    if (code == ecSuccess && Args.HasSerial)
-        code = AdvanceSerial();
+    if (numbered)
+        code = SettleSerial(number, code, firstBox);
     return code;
 }
 
-int TCliSession::AdvanceSerial()
+int TCliSession::TakeSerial(uint32_t &number)
 {
-    Terminal.Note("Serial number " + SerialText(NextSerial) + " programmed.");
-    NextSerial += Args.SerialStep;
+    // As late as the ID can be chosen: the link takes the ID field's value
+    // when the Program starts.
     std::string error;
-    if (!Args.SerialFile.empty() && !SaveNextSerial(Args.SerialFile, NextSerial, error)) {
-        SerialSaveFailed = true;
-        Terminal.Message("The serial number file cannot be written.\n" + error);
-        return ecFileRefused;
+    const TSerialTake take = Serials->Take(number, error);
+    if (take == TSerialTake::Taken) {
+        Fuses.SetIdText(SerialText(number));
+        return ecSuccess;
     }
-    return ecSuccess;
+    SerialSaveFailed = true; // no later chip would find a number either
+    if (take == TSerialTake::UsedUp) {
+        SayUsedUp(number);
+        return ecBadInput;
+    }
+    Terminal.Message(SerialFileProblemText(take, error));
+    return ecFileRefused;
+}
+
+int TCliSession::SettleSerial(uint32_t number, int code, size_t firstBox)
+{
+    if (code == ecSuccess) {
+        Terminal.Note("Serial number " + SerialText(number) + " programmed.");
+        return code;
+    }
+    // A failed ID write may have left part of the number on the chip.
+    for (size_t box = firstBox; box < Ui.Shown.size(); ++box) {
+        if (Ui.Shown[box].Text == MsgProgrammingIdFailed) {
+            Serials->Skip(number);
+            Terminal.Note("Serial number " + SerialText(number) + " skipped.");
+            return code;
+        }
+    }
+    std::string error;
+    if (!Serials->GiveBack(number, error)) {
+        SerialSaveFailed = true;
+        Terminal.Message(SerialFileProblemText(TSerialTake::Unwritten, error));
+    }
+    return code;
 }
 
 int TCliSession::ReadChipKeepingImage(TImageValues &chip)

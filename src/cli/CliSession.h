@@ -71,8 +71,11 @@ private:
     // put back afterwards, what the chip holds goes to chip.
     int ReadChipKeepingImage(TImageValues &chip);
     int FinishRead(int code);
-    int AdvanceSerial();
-    bool SerialUsedUp();
+    // Takes the chip's number into the ID field; after the chip, keeps it,
+    // gives it back or skips it as the chip's result says.
+    int TakeSerial(uint32_t &number);
+    int SettleSerial(uint32_t number, int code, size_t firstBox);
+    void SayUsedUp(uint32_t number);
     int SaveBoard();
     int WriteLog(int code);
     bool LineLost() const;
@@ -101,8 +104,9 @@ private:
     // Declared last: it stops handing events over before the rest goes.
     std::unique_ptr<TSerial> Serial;
 
-    uint32_t NextSerial = 0;
-    TSerialLock SerialLock;
+    // This run's numbers; several boards of one command share one pool.
+    TSerialPool OwnSerials;
+    TSerialPool *Serials = &OwnSerials;
     bool SerialSaveFailed = false;
     std::string FileSha256; // of the bytes loaded, "" when no file was loaded
     bool Logged = false;
