@@ -4,10 +4,12 @@
 #   bin/                           varnelpro, varnelpro-cli, varnel-board
 #   share/varnelpro/               help page, wave files, pictures/
 #   share/applications/            varnelpro.desktop
+#   share/mime/packages/           varnelpro.xml, the MIME type of Intel HEX files
 #   share/metainfo/                <AppStream id>.metainfo.xml
 #   share/icons/hicolor/*/apps/    varnelpro.png, varnelpro.svg
 #   share/man/man1/                the three manual pages
 #   share/bash-completion/completions/varnelpro-cli
+#   lib/udev/rules.d/              1-ms latency timer for FTDI USB serial adapters
 
 set(VARNEL_HOMEPAGE "https://varnel.example.org/" CACHE STRING
     "Home page named by the AppStream metainfo and the package")
@@ -31,6 +33,9 @@ install(DIRECTORY res/pictures/ DESTINATION ${VARNEL_DATA_DIR}/pictures
         FILES_MATCHING PATTERN "*.bmp" PATTERN "*.png")
 
 install(FILES res/desktop/varnelpro.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The package's trigger runs update-mime-database on the system's tree.
+install(FILES res/desktop/varnelpro-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME varnelpro.xml)
 set(VARNEL_METAINFO ${CMAKE_BINARY_DIR}/${VARNEL_APPSTREAM_ID}.metainfo.xml)
 configure_file(res/desktop/varnelpro.metainfo.xml.in ${VARNEL_METAINFO} @ONLY)
 install(FILES ${VARNEL_METAINFO}
@@ -38,6 +43,8 @@ install(FILES ${VARNEL_METAINFO}
 install(DIRECTORY res/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES res/completion/varnelpro-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+# udev reads its rules from lib/, never from lib64/ or a multiarch folder.
+install(FILES res/udev/60-varnelpro-latency.rules DESTINATION lib/udev/rules.d)
 
 # Manual pages go out compressed, as Debian keeps them.
 set(VARNEL_MAN_PAGES varnelpro varnelpro-cli varnel-board)

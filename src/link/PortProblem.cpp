@@ -10,8 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <cstdio>
+
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -63,7 +66,18 @@ bool InGroup(gid_t gid)
 
 std::string BusyDetail(const std::string &device)
 {
-    const std::vector<std::string> holders = DeviceHolders(device);
+    // The lock's owner is the one in the way. The list of locks names the
+    // process that took it, which may have handed the port on and ended;
+    // without a live one (or a lock: a terminal program's exclusive mode)
+    // anyone who has the port open may be.
+    const std::vector<std::string> open = DeviceHolders(device);
+    std::vector<std::string> holders;
+    for (const std::string &locker : DeviceLockHolders(device)) {
+        if (std::find(open.begin(), open.end(), locker) != open.end())
+            holders.push_back(locker);
+    }
+    if (holders.empty())
+        holders = open;
     if (holders.empty())
         return device + ": in use by another program";
     std::string text = device + ": in use by ";
@@ -91,6 +105,37 @@ std::string MissingDeviceGroup(const std::string &device)
     if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || InGroup(st.st_gid))
         return std::string();
     return GroupName(st.st_gid);
+}
+
+std::vector<std::string> DeviceLockHolders(const std::string &device,
+                                           const std::string &procRoot)
+{
+    std::vector<std::string> holders;
+    struct stat st{};
+    if (::stat(device.c_str(), &st) != 0)
+        return holders;
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:3 0 EOF": the file as
+    // major:minor:inode of the file system that holds the node.
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    const std::string self = std::to_string(::getpid());
+    std::ifstream locks(fs::path(procRoot) / "locks");
+    std::string number, kind, mode, access, pid, file;
+    std::string rest;
+    while (locks >> number >> kind) {
+        if (kind == "->") // a waiter: "2: -> FLOCK ..."
+            locks >> kind;
+        locks >> mode >> access >> pid >> file;
+        std::getline(locks, rest);
+        if (file != wanted || pid == self)
+            continue;
+        const std::string holder =
+                "process " + pid + " (" + FirstLine(fs::path(procRoot) / pid / "comm") + ")";
+        if (std::find(holders.begin(), holders.end(), holder) == holders.end())
+            holders.push_back(holder);
+    }
+    return holders;
 }
 
 std::vector<std::string> DeviceHolders(const std::string &device, const std::string &procRoot)

@@ -18,6 +18,11 @@ std::string PortProblemText(const TSerial &serial);
 // this process is not in it; "" when joining a group would not help.
 std::string MissingDeviceGroup(const std::string &device);
 
+// "process 1234 (minicom)" for each other process that holds a lock on
+// device, from procRoot's list of file locks.
+std::vector<std::string> DeviceLockHolders(const std::string &device,
+                                           const std::string &procRoot = "/proc");
+
 // "process 1234 (minicom)" for each other process that holds device open, as
 // far as procRoot lets us look; processes of other users are often hidden.
 std::vector<std::string> DeviceHolders(const std::string &device,

@@ -23,7 +23,7 @@ check() { # check "what" command...
     if "$@"; then ok "$what"; else fail "$what"; fi
 }
 
-for tool in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps man cpack; do
+for tool in desktop-file-validate update-mime-database appstreamcli dpkg-deb dpkg-shlibdeps man cpack; do
     command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
 done
 [ "$failures" -eq 0 ] || exit 1
@@ -45,15 +45,40 @@ bin=$stage/usr/bin
 data=$stage/usr/share/varnelpro
 for f in bin/varnelpro bin/varnelpro-cli bin/varnel-board \
     share/varnelpro/VarnPro.html share/varnelpro/chin.wav share/varnelpro/pictures/socket.bmp \
-    share/applications/varnelpro.desktop share/icons/hicolor/48x48/apps/varnelpro.png \
+    share/applications/varnelpro.desktop share/mime/packages/varnelpro.xml \
+    share/icons/hicolor/48x48/apps/varnelpro.png \
     share/icons/hicolor/scalable/apps/varnelpro.svg \
-    share/bash-completion/completions/varnelpro-cli; do
+    share/bash-completion/completions/varnelpro-cli \
+    lib/udev/rules.d/60-varnelpro-latency.rules; do
     [ -e "$stage/usr/$f" ] || fail "not installed: $f"
 done
+# The rule sets the FTDI driver's timer to 1 ms when an adapter is plugged in.
+rule=$stage/usr/lib/udev/rules.d/60-varnelpro-latency.rules
+check "udev rule sets latency_timer to 1 for FTDI adapters" grep -qE \
+    '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR\{latency_timer\}="1"$' \
+    "$rule"
 
 # --- Desktop entry and metainfo, as installed ------------------------------------
 check "desktop entry validates" \
     desktop-file-validate "$stage/usr/share/applications/varnelpro.desktop"
+desktop=$stage/usr/share/applications/varnelpro.desktop
+check "desktop entry opens a file (%f)" grep -qx 'Exec=varnelpro --desktop %f' "$desktop"
+check "desktop entry declares the Intel HEX type" grep -qx 'MimeType=text/x-ihex;' "$desktop"
+# The staged MIME package, compiled as the package's trigger compiles the
+# system's: *.hex and a file that starts with a record map to the type the
+# desktop entry declares.
+mime=$stage/usr/share/mime
+if update-mime-database -V "$mime" >"$tmp/mime.log" 2>&1; then
+    ok "update-mime-database takes the MIME package"
+else
+    fail "update-mime-database"
+    cat "$tmp/mime.log" >&2
+fi
+check "update-mime-database maps *.hex to text/x-ihex" grep -qx 'text/x-ihex:\*\.hex' \
+    <(cut -d: -f2- "$mime/globs2")
+check "update-mime-database knows a leading record of text/x-ihex" \
+    grep -qF 'text/x-ihex' "$mime/magic"
+check "the type is described" test -f "$mime/text/x-ihex.xml"
 metainfo=$stage/usr/share/metainfo/$appstream_id.metainfo.xml
 check "metainfo validates" appstreamcli validate --no-net "$metainfo"
 check "metainfo names release $version" grep -q "<release version=\"$version\"" "$metainfo"
@@ -192,14 +217,15 @@ else
         ./usr/share/varnelpro/VarnPro.html ./usr/share/varnelpro/click.wav \
         ./usr/share/varnelpro/chin.wav ./usr/share/varnelpro/tick.wav \
         ./usr/share/varnelpro/chek.wav ./usr/share/varnelpro/pictures/socket.bmp \
-        ./usr/share/applications/varnelpro.desktop \
+        ./usr/share/applications/varnelpro.desktop ./usr/share/mime/packages/varnelpro.xml \
         ./usr/share/icons/hicolor/16x16/apps/varnelpro.png \
         ./usr/share/icons/hicolor/256x256/apps/varnelpro.png \
         ./usr/share/icons/hicolor/scalable/apps/varnelpro.svg \
         "./usr/share/metainfo/$appstream_id.metainfo.xml" \
         ./usr/share/man/man1/varnelpro.1.gz ./usr/share/man/man1/varnelpro-cli.1.gz \
         ./usr/share/man/man1/varnel-board.1.gz \
-        ./usr/share/bash-completion/completions/varnelpro-cli; do
+        ./usr/share/bash-completion/completions/varnelpro-cli \
+        ./usr/lib/udev/rules.d/60-varnelpro-latency.rules; do
         grep -qxF -- "$f" <<<"$listing" || fail "$deb lacks $f"
     done
     depends=$(dpkg-deb -f "$tmp/pkg/$deb" Depends)

@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 extern char **environ;
@@ -128,6 +129,21 @@ TEST(PortProblem, HoldersAreFoundWhereTheSystemShowsThem)
     EXPECT_EQ(DeviceHolders(pty.Path, proc.string()),
               std::vector<std::string>{"process 4242 (minicom)"});
     EXPECT_TRUE(DeviceHolders(pty.Path, (proc / "missing").string()).empty());
+
+    // Of those, the one with a lock on it is the one in the way.
+    struct stat st{};
+    ASSERT_EQ(::stat(pty.Path.c_str(), &st), 0);
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    WriteText(proc / "locks", "1: POSIX  ADVISORY  WRITE 99 00:1b:77 0 EOF\n"
+                              "2: FLOCK  ADVISORY  WRITE 4242 " + std::string(file)
+                                      + " 0 EOF\n"
+                                        "2: -> FLOCK  ADVISORY  WRITE 99 " + file
+                                      + " 0 EOF\n");
+    EXPECT_EQ(DeviceLockHolders(pty.Path, proc.string()),
+              (std::vector<std::string>{"process 4242 (minicom)", "process 99 (other)"}));
+    EXPECT_TRUE(DeviceLockHolders(pty.Path, (proc / "missing").string()).empty());
     EXPECT_TRUE(DeviceHolders(proc / "4242/comm", proc.string()).empty()); // no device
 }
 
