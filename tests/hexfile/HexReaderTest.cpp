@@ -263,6 +263,20 @@ TEST(LoadHexLines, EepromBeyondTheChipIsKept)
     EXPECT_EQ(r.Ws.EepData[64], "7");
 }
 
+// Each EEPROM byte is the low byte of its word; a file whose high bytes are
+// not 00 (written by another tool) still gives the low bytes, nothing else.
+TEST(LoadHexLines, EepromHighBytesAreIgnored)
+{
+    const TLoaded r = Load({Rec(0x4200, {0x12, 0xFF, 0x34, 0x01, 0x00, 0x3F}), Eof});
+    ASSERT_EQ(r.Outcome.Status, THexLoadStatus::Ok) << r.Outcome.Message;
+    std::vector<std::string> eep = Blanks(64, "255");
+    eep[0] = "18";
+    eep[1] = "52";
+    eep[2] = "0";
+    EXPECT_EQ(r.Ws.EepData, eep);
+    EXPECT_EQ(r.Ws.RomData, Blanks(1024, "16383"));
+}
+
 TEST(LoadHexLines, ChipWithoutEepromIgnoresEepromRecords)
 {
     const TLoaded r = Load({EepRecord, Eof}, Chip(1024, 0));

@@ -124,6 +124,22 @@ TEST_F(SafeSave, ThroughSymbolicLinksToTheTarget)
     EXPECT_EQ(fs::read_symlink(Dir.Path / "near.hex"), "real/target.hex");
 }
 
+// Whoever runs it, no root needed: the user's own file keeps its mode.
+TEST_F(SafeSave, OwnFileOfMode0640Keeps0640)
+{
+    const std::string path = Dir.File("mine.hex");
+    WriteBytes(path, OldText);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const struct stat before = StatOf(path);
+    ASSERT_TRUE(Save(path));
+    const struct stat after = StatOf(path);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_TRUE(HoldsTheImage(path));
+    EXPECT_EQ(Dir.EntryCount(), 1u) << "no temporary or backup file left";
+}
+
 TEST_F(SafeSave, AFileWithTwoNamesKeepsBoth)
 {
     const std::string first = Dir.File("a.hex");
