@@ -236,3 +236,52 @@ TEST_F(WindowLine, NoReconnectUnderAnOpenDialog)
 }
 
 } // namespace
+
+namespace {
+
+// A board's power-on glitch before its "PP", or noise it left on the line
+// before the window opened the port, does not hide it.
+TEST_F(WindowLine, NoisyStartFindsTheBoard)
+{
+    TBoardOptions glitch;
+    glitch.Faults.HelloGlitch = 0x00;
+    TBoardOptions early;
+    early.EarlyBytes = std::string("\x58\x00\xFF\x51", 4); // "X", noise, "Q"
+    for (const TBoardOptions &options : {glitch, early}) {
+        TBoardServer &board = Board(options);
+        PointPortAt(board.DevicePath());
+        StartWindow();
+        EXPECT_TRUE(WaitFor([this] { return BoardPanelShown(); }, 3000));
+        EXPECT_TRUE(Ui.Boxes.empty());
+        Fm.reset();
+    }
+}
+
+// A failed word's reply that stalls after "F" and the address's high byte
+// for 2 s, then comes whole (its low byte reads "X" on the line): one box with
+// "01??", no other box for 10 s, and the next Read works.
+TEST_F(WindowLine, CutShortFailedWordGivesOneBox)
+{
+    TBoardOptions options;
+    options.Faults.FailWordAt = 0x158;
+    options.CutFailMs = 2000;
+    TBoardServer &board = Board(options);
+    PointPortAt(board.DevicePath());
+    StartWindow();
+    ASSERT_TRUE(WaitFor([this] { return BoardPanelShown(); }, 3000));
+    PlaceChip("16F84");
+    Fm->WorkState.RomData.assign(1024, "0");
+    Fm->WorkState.EepData.assign(64, "0");
+    Fm->ProgButt->click();
+    ASSERT_TRUE(WaitFor([this] { return !Ui.Boxes.empty(); }, 10000));
+    EXPECT_EQ(Ui.Boxes[0].Text, "ROM verify error at address 01??");
+    EXPECT_EQ(Status(), "Program Ready");
+    QTest::qWait(10000);
+    EXPECT_EQ(Ui.Boxes.size(), 1u) << Ui.Boxes.back().Text;
+    Fm->ReadButt->click();
+    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.NewDataListed; }, 20000)) << Status();
+    EXPECT_EQ(Ui.Boxes.size(), 1u) << Ui.Boxes.back().Text;
+    EXPECT_EQ(Fm->WorkState.RomData.at(0x157), "0");
+}
+
+} // namespace
