@@ -128,6 +128,27 @@ TEST(BoardServer, SplitSendsRepliesByteByByte)
     EXPECT_EQ(host.Reads, 2);
 }
 
+// Noise left on the line before the host opens it, a glitch before the
+// announcement, and a failed word's reply that stalls after two bytes.
+TEST(BoardServer, EarlyBytesGlitchAndCutReply)
+{
+    TBoardOptions options;
+    options.EarlyBytes = "\xFFZ";
+    options.Faults.HelloGlitch = 0;
+    options.Faults.FailWordAt = 0;
+    options.CutFailMs = 300;
+    TBoardServer server(options);
+    THostEnd host(server.Start());
+    EXPECT_EQ(host.Read(2), Text("\xFFZ"));
+    host.Send({0x01});
+    EXPECT_EQ(host.Read(3), Cat({0}, Text("PP")));
+    host.Send({0x00, '1', 0x02, '2', 0x04, 0x00, 0x00});
+    EXPECT_EQ(host.Read(5), Cat(Text("PYMF"), {0x00}));
+    const auto t0 = TClock::now();
+    EXPECT_EQ(host.Read(2), (TBytes{0x00, 0x00}));
+    EXPECT_GE(SecondsSince(t0), 0.2);
+}
+
 TEST(BoardServer, DelayComesBeforeEachReply)
 {
     TBoardOptions options;
@@ -299,6 +320,10 @@ TEST(BoardArgs, OptionsMapToSwitches)
          [](const TBoardOptions &o) { return o.Faults.FailId && o.Faults.FailConfig; }},
         {{"--trace", "t.txt", "--image", "a.hex"},
          [](const TBoardOptions &o) { return o.TracePath == "t.txt" && o.ImagePath == "a.hex"; }},
+        {{"--cut-f", "2000"}, [](const TBoardOptions &o) { return o.CutFailMs == 2000; }},
+        {{"--early-bytes", "0058fF"},
+         [](const TBoardOptions &o) { return o.EarlyBytes == std::string("\0\x58\xFF", 3); }},
+        {{"--hello-glitch", "0"}, [](const TBoardOptions &o) { return o.Faults.HelloGlitch == 0; }},
     };
     for (const TCase &c : cases) {
         const TBoardArgs parsed = ParseBoardArgs(c.Args);
@@ -309,7 +334,9 @@ TEST(BoardArgs, OptionsMapToSwitches)
     for (const std::vector<std::string> &bad :
          {std::vector<std::string>{"--bogus"}, {"--delay"}, {"--delay", "x"},
           {"--fail-word", "8192"}, {"--split-delay", "0"},
-          {"--usb-latency", "0"}, {"--usb-latency", "256"}, {"--x-at", "-1"}, {"--trace", ""}})
+          {"--usb-latency", "0"}, {"--usb-latency", "256"}, {"--x-at", "-1"}, {"--trace", ""},
+          {"--early-bytes", "5"}, {"--early-bytes", "GG"}, {"--early-bytes", ""},
+          {"--hello-glitch", "256"}, {"--cut-f", "0"}})
         EXPECT_NE(ParseBoardArgs(bad).Error, "") << bad[0];
 }
 
