@@ -323,7 +323,8 @@ TEST(BoardArgs, OptionsMapToSwitches)
         {{"--cut-f", "2000"}, [](const TBoardOptions &o) { return o.CutFailMs == 2000; }},
         {{"--early-bytes", "0058fF"},
          [](const TBoardOptions &o) { return o.EarlyBytes == std::string("\0\x58\xFF", 3); }},
-        {{"--hello-glitch", "0"}, [](const TBoardOptions &o) { return o.Faults.HelloGlitch == 0; }},
+        {{"--hello-glitch", "0"},
+         [](const TBoardOptions &o) { return o.Faults.HelloGlitch == 0; }},
     };
     for (const TCase &c : cases) {
         const TBoardArgs parsed = ParseBoardArgs(c.Args);
