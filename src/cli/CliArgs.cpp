@@ -5,9 +5,16 @@
 #include "cli/CliSerial.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 namespace {
+
+bool IsFolder(const std::string &path)
+{
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
 
 enum : unsigned {
     cbChips = 1,
@@ -112,6 +119,25 @@ std::string TakeFormat(TCliArgs &a, const std::string &value)
     return {};
 }
 
+std::string TakeDevices(TCliArgs &a, const std::string &value)
+{
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = value.find(',', from);
+        const std::string device = value.substr(from, comma - from);
+        if (device.empty())
+            return "--devices takes device paths separated by commas, not \"" + value + "\".";
+        if (std::find(a.Devices.begin(), a.Devices.end(), device) != a.Devices.end())
+            return "The device " + device + " is named twice.";
+        a.Devices.push_back(device);
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    a.Device = a.Devices.front();
+    return {};
+}
+
 const std::vector<TOptionRow> &Options()
 {
     static const std::vector<TOptionRow> List = {
@@ -119,8 +145,11 @@ const std::vector<TOptionRow> &Options()
          [](TCliArgs &a, const std::string &v) { a.Chip = v; return std::string(); }},
         {"--port", nullptr, "N", cbBoard,
          "serial port N (1-9): $VARNEL_COM<N>, else /dev/ttyS<N-1>; default 1", TakePort},
-        {"--device", nullptr, "PATH", cbBoard, "open this serial device instead of a port",
-         [](TCliArgs &a, const std::string &v) { a.Device = v; return std::string(); }},
+        {"--device", nullptr, "PATH", cbBoard,
+         "open this serial device instead of a port; again for more boards at once",
+         TakeDevices},
+        {"--devices", nullptr, "A,B,...", cbBoard, "several boards at once, as --device A ...",
+         TakeDevices},
         {"--simulate", nullptr, nullptr, cbBoard, "use the built-in virtual board",
          [](TCliArgs &a, const std::string &) { a.Simulate = true; return std::string(); }},
         {"--board-image", nullptr, "FILE", cbBoard,
@@ -151,8 +180,8 @@ const std::vector<TOptionRow> &Options()
          [](TCliArgs &a, const std::string &) { a.Yes = true; return std::string(); }},
         {"--output", "-o", "FILE", cbRead, "save what was read as an INHX8M file",
          [](TCliArgs &a, const std::string &v) { a.Output = v; return std::string(); }},
-        {"--format", nullptr, "inhx8m|inhx32", cbRead,
-         "the layout of the --output file; inhx8m unless inhx32 is asked for", TakeFormat},
+        {"--format", nullptr, "FORMAT", cbRead,
+         "the layout of the --output file: inhx8m (the default) or inhx32", TakeFormat},
         {"--dump", nullptr, nullptr, cbHexInfo | cbRead, "print the memory pad lines",
          [](TCliArgs &a, const std::string &) { a.Dump = true; return std::string(); }},
         {"--quiet", "-q", nullptr, cbAll, "no status or progress lines",
@@ -205,6 +234,13 @@ std::string CheckCombination(const TCliArgs &a, unsigned bit)
         return "This command needs a HEX file.";
     if ((bit & (cbChips | cbPorts)) == 0 && a.Chip.empty())
         return "Name the chip with --chip NAME.";
+    if (a.Devices.size() > 1 && (bit & cbRead) != 0 && !a.Output.empty()
+        && a.Output.find(OutputPortMark) == std::string::npos && !IsFolder(a.Output))
+        return std::string("With several boards, -o names a folder or contains ")
+                + OutputPortMark + ".";
+    if (a.Devices.size() > 1 && (bit & cbRead) != 0 && a.Output.empty())
+        return std::string("With several boards, read needs -o naming a folder or "
+                           "containing ") + OutputPortMark + ".";
     const int lines = (a.Port != 0) + !a.Device.empty() + a.Simulate;
     if (lines > 1)
         return "Give only one of --port, --device and --simulate.";
