@@ -26,7 +26,10 @@ struct TCliArgs
 
     // The line: at most one of them; none means port 1.
     int Port = 0;
-    std::string Device;
+    std::string Device; // the first of Devices
+    // Every --device and --devices in order; two or more run the command on
+    // all of those boards at once.
+    std::vector<std::string> Devices;
     bool Simulate = false;
     std::string BoardImage;
     std::string BoardSave;
@@ -57,6 +60,9 @@ struct TCliArgs
     bool Help = false;
     std::string Error; // non-empty: refused, exit ecBadInput
 };
+
+// In read's -o with several boards: replaced by each device's base name.
+inline constexpr char OutputPortMark[] = "{port}";
 
 // Arguments without the program name.
 TCliArgs ParseCliArgs(const std::vector<std::string> &args);
