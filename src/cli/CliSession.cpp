@@ -117,18 +117,41 @@ TCliOp TCliSession::Operation() const
 
 int TCliSession::Run()
 {
-    WatchStopSignals();
     int code = Prepare();
     if (code == ecSuccess)
-        code = StartBoard();
-    if (code == ecSuccess)
-        code = OpenLine();
+        code = OpenBoard();
     if (code == ecSuccess)
         code = Args.Repeat ? RunRepeat() : RunChip();
+    return Finish(code);
+}
+
+int TCliSession::OpenBoard()
+{
+    WatchStopSignals();
+    const int code = StartBoard();
+    return code == ecSuccess ? OpenLine() : code;
+}
+
+int TCliSession::Finish(int code)
+{
     CloseLine();
     const int saved = SaveBoard();
     code = code != ecSuccess ? code : saved;
     return Logged ? code : WriteLog(code);
+}
+
+bool TCliSession::AsksCodeProtect() const
+{
+    return Ws.CodeProtectWarn && Panel.CodeProtectOnSelected();
+}
+
+void TCliSession::TakePrepared(TCliSession &lead)
+{
+    Ws = lead.Ws;
+    Fuses = lead.Fuses;
+    FileSha256 = lead.FileSha256;
+    FileRom = lead.FileRom;
+    Serials = lead.Serials;
 }
 
 int TCliSession::Prepare()

@@ -54,14 +54,29 @@ public:
 
     int Run();
 
+    // Several boards at once: the lead session prepares once (chip, file,
+    // checks, the serial numbers); each board's own session takes that over
+    // and runs chip after chip on its device, in a thread of its own.
+    int Prepare();
+    void TakePrepared(TCliSession &lead);
+    int OpenBoard();
+    int RunChip();
+    // Closes the line and, when nothing was logged yet, logs code.
+    int Finish(int code);
+    TTermUi &Questions() { return Ui; }
+    const TWorkState &Image() const { return Ws; }
+    // The ID sent to or read from the chip of the last command, -1 for none.
+    int32_t LastId() const { return LogId; }
+    TSerialPool &SerialNumbers() { return *Serials; }
+    // Program would ask first: the chip warns and its code protection is on.
+    bool AsksCodeProtect() const;
+
 private:
     TCliOp Operation() const;
-    int Prepare();
     int StartBoard();
     // Stops the line and its handlers; the port object stays for the log.
     void CloseLine();
     int OpenLine();
-    int RunChip();
     int RunRepeat();
     int RunOperation(TCliOp op);
     int ProgramChip();

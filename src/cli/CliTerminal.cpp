@@ -32,8 +32,92 @@ TTerminal::TTerminal(bool quiet) : Quiet(quiet), ErrTty(::isatty(STDERR_FILENO) 
 {
 }
 
+TBoardLines::TBoardLines(bool quiet, bool errTty) : QuietRun(quiet), ErrTty(errTty)
+{
+}
+
+int TBoardLines::Add(const std::string &name)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Names.push_back(name);
+    Bars.emplace_back();
+    return static_cast<int>(Names.size()) - 1;
+}
+
+void TBoardLines::EraseBlock()
+{
+    // Up to the block's first line, and clear from there to the end.
+    if (DrawnLines > 0)
+        std::fprintf(stderr, "\r\033[%dA\033[J", DrawnLines);
+    DrawnLines = 0;
+}
+
+void TBoardLines::DrawBlock()
+{
+    for (size_t b = 0; b < Bars.size(); ++b) {
+        if (Bars[b].empty())
+            continue;
+        std::fprintf(stderr, "%s: %s\n", Names[b].c_str(), Bars[b].c_str());
+        ++DrawnLines;
+    }
+    std::fflush(stderr);
+}
+
+void TBoardLines::Line(int board, const std::string &text)
+{
+    if (QuietRun)
+        return;
+    std::lock_guard<std::mutex> hold(Mutex);
+    if (ErrTty)
+        EraseBlock();
+    // Every line of a box text carries the name, so lines of several boards
+    // can be told apart however they interleave.
+    size_t from = 0;
+    do {
+        const size_t end = text.find('\n', from);
+        std::fprintf(stderr, "%s: %s\n", Names[static_cast<size_t>(board)].c_str(),
+                     text.substr(from, end - from).c_str());
+        from = end == std::string::npos ? end : end + 1;
+    } while (from != std::string::npos && from < text.size());
+    if (ErrTty)
+        DrawBlock();
+    std::fflush(stderr);
+}
+
+void TBoardLines::Bar(int board, const std::string &bar)
+{
+    if (QuietRun || !ErrTty)
+        return;
+    std::lock_guard<std::mutex> hold(Mutex);
+    Bars[static_cast<size_t>(board)] = bar;
+    EraseBlock();
+    DrawBlock();
+}
+
+void TBoardLines::EndBars()
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    if (ErrTty)
+        EraseBlock();
+    for (std::string &bar : Bars)
+        bar.clear();
+    std::fflush(stderr);
+}
+
+void TTerminal::ShareOutput(TBoardLines *lines, int board)
+{
+    Shared = lines;
+    Board = board;
+    // The block of bars stands in for this board's own bar.
+    Quiet = Quiet || lines->Quiet();
+}
+
 void TTerminal::Print(const std::string &text)
 {
+    if (Shared) {
+        Shared->Line(Board, Lines(text));
+        return;
+    }
     EndProgress();
     std::fprintf(stderr, "%s\n", Lines(text).c_str());
     std::fflush(stderr);
@@ -64,10 +148,14 @@ void TTerminal::Status(const std::string &text)
     EndProgress();
     CurrentStatus = text;
     Position = 0;
+    if (Shared && ErrTty && !Quiet && text == ReadyStatus)
+        Shared->Bar(Board, text);
     if (Quiet || text == ReadyStatus)
         return;
     if (ErrTty) {
         DrawBar();
+    } else if (Shared) {
+        Shared->Line(Board, text);
     } else {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
@@ -94,8 +182,14 @@ void TTerminal::DrawBar()
     BarShown = true;
     std::string bar(static_cast<size_t>(cells), '#');
     bar.resize(BarCells, ' ');
-    std::fprintf(stderr, "\r%-*s[%s] %3d%%", StatusWidth, CurrentStatus.c_str(), bar.c_str(),
-                 static_cast<int>(static_cast<long long>(pos) * 100 / max));
+    char line[128];
+    std::snprintf(line, sizeof line, "%-*s[%s] %3d%%", StatusWidth, CurrentStatus.c_str(),
+                  bar.c_str(), static_cast<int>(static_cast<long long>(pos) * 100 / max));
+    if (Shared) {
+        Shared->Bar(Board, line);
+        return;
+    }
+    std::fprintf(stderr, "\r%s", line);
     std::fflush(stderr);
 }
 
@@ -103,6 +197,11 @@ void TTerminal::EndProgress()
 {
     if (!BarShown)
         return;
+    if (Shared) {
+        BarShown = false;
+        DrawnCells = -1;
+        return;
+    }
     std::fputc('\n', stderr);
     std::fflush(stderr);
     BarShown = false;
@@ -179,6 +278,15 @@ bool TTerminal::WaitForNext()
     return AskTty("Next chip: Enter, or q to stop: ", c) && c != '\0' && c != 'q' && c != 'Q';
 }
 
+TRoundChoice TTerminal::WaitForRound()
+{
+    char c = '\0';
+    if (!AskTty("Next round: Enter for every board, r to retry the boards that failed, "
+                "or q to stop: ", c) || c == '\0' || c == 'q' || c == 'Q')
+        return TRoundChoice::Stop;
+    return c == 'r' || c == 'R' ? TRoundChoice::RetryFailed : TRoundChoice::Every;
+}
+
 TTermUi::TTermUi(TTerminal &terminal, bool answerYes) : Terminal(terminal), AnswerYes(answerYes)
 {
 }
@@ -194,7 +302,11 @@ TAnswer TTermUi::MessageBox(TBoxKind kind, const std::string &text, TBoxButtons 
 {
     TAnswer answer = TAnswer::Ok;
     if (kind == TBoxKind::Confirmation) {
-        if (AnswerYes) {
+        if (Preset && Preset(text, answer)) {
+            Terminal.Message(text);
+            Terminal.Message(std::string("Answered ")
+                             + (answer == TAnswer::Yes ? "Yes" : "No") + " for every board.");
+        } else if (AnswerYes) {
             Terminal.Message(text);
             Terminal.Message("Answered Yes (--yes).");
             answer = TAnswer::Yes;

@@ -4,8 +4,38 @@
 #include "cli/CliReport.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
+
+enum class TRoundChoice { Every, RetryFailed, Stop };
+
+// Standard error shared by several boards running at once: every line goes
+// out whole, prefixed with its board's name, and on a terminal each board's
+// progress bar is one line of a block kept below them and redrawn in place.
+// Quiet drops all of it, leaving the run's summary. Safe from any thread.
+class TBoardLines
+{
+public:
+    TBoardLines(bool quiet, bool errTty);
+    int Add(const std::string &name);
+    void Line(int board, const std::string &text);
+    void Bar(int board, const std::string &bar);
+    // Takes the bars away for good, before the summary.
+    void EndBars();
+    bool Quiet() const { return QuietRun; }
+
+private:
+    void EraseBlock();
+    void DrawBlock();
+
+    const bool QuietRun;
+    const bool ErrTty;
+    std::mutex Mutex;
+    std::vector<std::string> Names;
+    std::vector<std::string> Bars;
+    int DrawnLines = 0;
+};
 
 // Standard error as the command line's window: the box texts, the status
 // text and, on a terminal, a progress bar redrawn in place. No Qt.
@@ -38,8 +68,12 @@ public:
     bool Ask(const std::string &question, TBoxButtons buttons, TAnswer &answer);
     // --repeat: true for Enter (the next chip), false for q or the end of input.
     bool WaitForNext();
+    // --repeat on several boards: Enter, r or q; q also at the end of input.
+    TRoundChoice WaitForRound();
     // Standard input is a terminal that WaitForNext can read.
     static bool HasTerminal();
+    // One board of several: everything goes through lines as that board's.
+    void ShareOutput(TBoardLines *lines, int board);
 
 private:
     void DrawBar();
@@ -52,6 +86,8 @@ private:
 
     bool Quiet;
     bool ErrTty;
+    TBoardLines *Shared = nullptr;
+    int Board = -1;
     std::string CurrentStatus;
     int Position = 0;
     int Maximum = 0;
@@ -74,6 +110,9 @@ public:
     // lost line and is said as such, once.
     std::function<bool()> LineLost;
     bool LineLostShown = false;
+    // Several boards: questions answered once for all before the run; true
+    // with the answer when text is one of them.
+    std::function<bool(const std::string &text, TAnswer &answer)> Preset;
     // "The serial line was lost.", once per command.
     void SayLineLost();
 

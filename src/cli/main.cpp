@@ -1,6 +1,7 @@
 // varnelpro-cli: the program's operations for scripts and makefiles.
 #include "chips/FusePanel.h"
 #include "cli/CliArgs.h"
+#include "cli/CliGang.h"
 #include "cli/CliImage.h"
 #include "cli/CliPorts.h"
 #include "cli/CliReport.h"
@@ -54,6 +55,8 @@ int main(int argc, char **argv)
     case TCliCommand::HexInfo:
         return RunHexInfo(args, term);
     default: {
+        if (args.Devices.size() > 1)
+            return TGangRun(args).Run();
         TCliSession session(args, term);
         return session.Run();
     }

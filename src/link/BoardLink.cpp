@@ -348,11 +348,8 @@ void TBoardLink::ProgButtClick()
     }
     if (Ws.CodeProtectWarn && Panel.CodeProtectOnSelected()) {
         Ui.Beep();
-        const TAnswer answer = Ui.MessageBox(
-            TBoxKind::Confirmation,
-            "WARNING - Code Protect fuse is set.\rIf chip is the OTP or JW type you may not "
-            "be able to re-use it.\rDo you wish to continue?",
-            TBoxButtons::YesNo);
+        const TAnswer answer =
+                Ui.MessageBox(TBoxKind::Confirmation, MsgCodeProtectQuestion, TBoxButtons::YesNo);
         if (answer != TAnswer::Yes)
             return;
     }

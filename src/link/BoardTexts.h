@@ -32,5 +32,9 @@ inline constexpr char MsgChipIs[] = "Chip is";
 inline constexpr char MsgRomIsNot[] = "ROM is not";
 inline constexpr char MsgIdIsNot[] = "ID is not";
 inline constexpr char MsgFuseIsNot[] = "Fuse is not";
+// Asked before programming a chip with its code protection on.
+inline constexpr char MsgCodeProtectQuestion[] =
+        "WARNING - Code Protect fuse is set.\rIf chip is the OTP or JW type you may not "
+        "be able to re-use it.\rDo you wish to continue?";
 // Asked before programming over a part that is not blank: "ROM", ... before it.
 inline constexpr char MsgNotBlankQuestionEnd[] = " is not blank. Continue?";
