@@ -25,7 +25,10 @@ record() { # record LOW HIGH
     printf ':04000000%s%s0528%02X\r\n' "$1" "$2" $(( (256 - sum) & 255 ))
 }
 write_hex() { # write_hex FILE LOW HIGH
-    { record "$2" "$3"; printf ':084000000100020003000400AE\r\n:02400E00F13F80\r\n:00000001FF\r\n'; } >"$1"
+    {
+        record "$2" "$3"
+        printf ':084000000100020003000400AE\r\n:02400E00F13F80\r\n:00000001FF\r\n'
+    } >"$1"
 }
 
 # The window's title once it names the file, or nothing after 20 seconds.
