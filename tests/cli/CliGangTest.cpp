@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -285,6 +286,74 @@ TEST_F(CliGangTest, ReadWritesOneFileForEachBoardAndNoneForAFailingOne)
         EXPECT_EQ(LinesOf(got, "0000"), LinesOf(expected, "0000")) << got;
     }
     EXPECT_FALSE(std::filesystem::exists(File("dump-" + DeviceBaseName(Boards[3]->Device) + ".hex")));
+}
+
+// Enter runs every board again, r only the boards that failed, q stops; the
+// summary counts each board's chips.
+TEST_F(CliGangTest, RepeatRunsRoundsOnEveryBoardOrRetriesTheFailedOnes)
+{
+    const std::string devices = StartBoards({{}, {"--fail-word", "5"}});
+    const TRepeatRun run = RunOnTerminal(
+            {"program", File("eeprom84.hex"), "--chip", "16F84", "--devices", devices,
+             "--repeat", "-q"},
+            "Next round: Enter for every board, r to retry the boards that failed, "
+            "or q to stop: ",
+            {"r\n", "\n", "q\n"});
+    EXPECT_EQ(run.Status, 3) << run.Output;
+    EXPECT_EQ(run.Prompts, 3u) << run.Output;
+    std::istringstream in(run.Output);
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(in, line)) {
+        if (line.compare(0, Boards[0]->Device.size(), Boards[0]->Device) == 0
+            || line.compare(0, Boards[1]->Device.size(), Boards[1]->Device) == 0)
+            rows.push_back(line);
+    }
+    ASSERT_EQ(rows.size(), 2u) << run.Output;
+    // The good board ran in rounds 1 and 3, the failing one in all three.
+    EXPECT_NE(rows[0].find("    2       0"), std::string::npos) << rows[0];
+    EXPECT_NE(rows[1].find("    0       3"), std::string::npos) << rows[1];
+}
+
+// A full 16F877 at wire speed on three boards, then SIGINT: every board
+// stops at its next "M" and is left between commands, as a read shows.
+TEST_F(CliGangTest, ASignalCancelsEveryBoardAtItsCancelPoint)
+{
+    std::string hex;
+    for (int address = 0; address < 8192; address += 8) {
+        char line[64];
+        uint8_t sum = 16 + ((address * 2) >> 8) + ((address * 2) & 0xFF);
+        std::string data;
+        for (int w = 0; w < 8; ++w) {
+            data += "0120"; // 0x2001, low byte first
+            sum += 0x01 + 0x20;
+        }
+        std::snprintf(line, sizeof line, ":10%04X00%s%02X\n", address * 2, data.c_str(),
+                      static_cast<uint8_t>(-sum));
+        hex += line;
+    }
+    hex += ":00000001FF\n";
+    WriteBytes(File("full877.hex"), hex);
+    const std::string devices = StartBoards({{"--pace"}, {"--pace"}, {"--pace"}});
+    TChildProcess cli;
+    ASSERT_TRUE(cli.Start({VARNEL_CLI, "program", File("full877.hex"), "--chip", "16F877",
+                           "--devices", devices},
+                          File("signal.out"), File("signal.err")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(10000), 130) << ReadBytes(File("signal.err"));
+    const std::string err = ReadBytes(File("signal.err"));
+    for (size_t b = 0; b < Boards.size(); ++b) {
+        SCOPED_TRACE(Boards[b]->Device);
+        const std::vector<std::string> lines = LinesOf(err, DeviceBaseName(Boards[b]->Device)
+                                                                + ": ");
+        ASSERT_FALSE(lines.empty()) << err;
+        EXPECT_EQ(lines.back(), "Cancelled.") << err;
+    }
+    // A board still streaming words would take the read's Hello as a word.
+    const TRun read = Cli({"read", "--chip", "16F877", "--devices", devices, "-q", "-o",
+                           Folder.Path});
+    EXPECT_EQ(read.Status, 0) << Show(read);
 }
 
 } // namespace

@@ -513,68 +513,16 @@ TEST_F(ProductionTest, ALineLostAfterTheResultKeepsTheResult)
     EXPECT_FALSE(Has(run.Err, "The serial line was lost.")) << Show(run);
 }
 
-struct TRepeatRun
-{
-    int Status = -1; // the exit status, -1 when killed
-    size_t Prompts = 0;
-    std::string Output;
-};
-
 // program --repeat on a pseudo-terminal: each prompt for the next chip gets
 // the next answer, after atPrompt(n) has run for the n-th prompt (from 0).
 TRepeatRun RunRepeat(const std::vector<std::string> &args,
                      const std::vector<std::string> &answers,
                      const std::function<void(size_t)> &atPrompt = {})
 {
-    std::vector<std::string> all = {VARNEL_CLI, "program"};
+    std::vector<std::string> all = {"program"};
     all.insert(all.end(), args.begin(), args.end());
     all.push_back("--repeat");
-    std::vector<char *> argv;
-    for (std::string &arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    TRepeatRun run;
-    int master = -1;
-    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child < 0)
-        return run;
-    if (child == 0) {
-        execv(VARNEL_CLI, argv.data());
-        _exit(127);
-    }
-    const std::string prompt = "Next chip: Enter, or q to stop: ";
-    size_t seen = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        pollfd fd{master, POLLIN, 0};
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            break;
-        }
-        if (::poll(&fd, 1, 200) <= 0)
-            continue;
-        char buffer[512];
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got <= 0)
-            break; // the program has ended and closed the terminal
-        run.Output.append(buffer, static_cast<size_t>(got));
-        const size_t at = run.Output.find(prompt, seen);
-        if (at == std::string::npos)
-            continue;
-        seen = at + prompt.size();
-        if (run.Prompts < answers.size()) {
-            if (atPrompt)
-                atPrompt(run.Prompts);
-            const std::string &answer = answers[run.Prompts];
-            [[maybe_unused]] ssize_t n = ::write(master, answer.data(), answer.size());
-        }
-        ++run.Prompts;
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ::close(master);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunOnTerminal(all, "Next chip: Enter, or q to stop: ", answers, atPrompt);
 }
 
 std::vector<std::string> LogValues(const std::string &log, const char *field)
