@@ -249,9 +249,12 @@ TEST_F(WindowFiles, DropOverUnsavedDataAsksToSaveFirst)
 TEST_F(WindowFiles, FileReplacedByRenameIsReloaded)
 {
     StartWithLoadedFile();
+    QElapsedTimer since;
+    since.start();
     ReplaceByRename(Hex, Program(0x0456));
     EXPECT_TRUE(WaitFor([this] { return Word(0) == 0x0456; }, 2000)) << Status();
     EXPECT_EQ(Status(), "Reloaded f.hex");
+    std::printf("reloaded %lld ms after the rename\n", static_cast<long long>(since.elapsed()));
 
     // The name is watched again after the rename: a second rebuild, in place.
     WriteBytes(Hex, Program(0x0789));
