@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -260,6 +261,43 @@ TEST_F(WindowFiles, FileReplacedByRenameIsReloaded)
     WriteBytes(Hex, Program(0x0789));
     EXPECT_TRUE(WaitFor([this] { return Word(0) == 0x0789; }, 2000)) << Status();
     EXPECT_FALSE(Fm->WorkState.NewDataListed);
+}
+
+// A file written in pieces, each before the last has settled, is reported
+// once, complete: an assembler's half-written output is never read.
+TEST(FileWatch, ReportsAFileWrittenInPiecesOnceWhenComplete)
+{
+    TWorkFolder folder("varnel-watch");
+    const std::string path = folder.Path + "/w.hex";
+    const std::string whole = Program(0x0456);
+    WriteBytes(path, Program(0x0123));
+    TFileWatch watch;
+    std::vector<std::string> seen; // the file as each report found it
+    watch.OnChanged = [&] {
+        seen.push_back(ReadBytes(path));
+        watch.Handled();
+    };
+    watch.Watch(path, StampOf(path));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (size_t at = 0; at < whole.size(); at += whole.size() / 4 + 1) {
+            out << whole.substr(at, whole.size() / 4 + 1) << std::flush;
+            QTest::qWait(TFileWatch::SettleMs / 3);
+        }
+    }
+    EXPECT_TRUE(WaitFor([&] { return !seen.empty(); }, 2000));
+    QTest::qWait(3 * TFileWatch::SettleMs);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], whole);
+
+    // A file deleted is reported with Exists false; after Stop nothing is.
+    std::remove(path.c_str());
+    EXPECT_TRUE(WaitFor([&] { return seen.size() == 2; }, 2000));
+    EXPECT_FALSE(watch.Reported().Exists);
+    watch.Stop();
+    WriteBytes(path, whole);
+    QTest::qWait(3 * TFileWatch::SettleMs);
+    EXPECT_EQ(seen.size(), 2u) << "nothing after Stop";
 }
 
 TEST_F(WindowFiles, FileThatNoLongerLoadsOrIsGoneKeepsTheImage)
