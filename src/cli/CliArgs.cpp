@@ -359,7 +359,7 @@ std::string CliUsage()
             "     or verify, code protection declined, serial number past FFFF,\n"
             "     --repeat without a terminal\n"
             "  2  file refused (HEX scan, data or load problem; missing OSCCAL value; an\n"
-            "     unreadable serial file or one in use by another run) or a file that\n"
+            "     unreadable serial file or one another run held for 10 s) or a file that\n"
             "     could not be written (output, log, serial file)\n"
             "  3  board failure: serial data error, a failed write, chip not blank\n"
             "     and not continued, port cannot be opened\n"
@@ -367,7 +367,9 @@ std::string CliUsage()
             "  5  no response from the programmer board, or the serial line was lost\n"
             "  130, 143, 129  stopped by SIGINT, SIGTERM or SIGHUP (128 + the signal):\n"
             "     the operation ended at its next safe point (\"Cancelled.\"); a second\n"
-            "     signal ends at once, and the board may need switching off and on\n";
+            "     signal ends at once, and the board may need switching off and on\n"
+            "With several boards the status is the worst of theirs, in the order\n"
+            "  0 < 1 < 2 < 3 < 4 < 5 < 129 < 130 < 143.\n";
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "cli/CliGang.h"
 #include "cli/CliRun.h"
 #include "support/BoardProcess.h"
+#include "support/FullImageHex.h"
 #include "support/WorkFolder.h"
 
 #include <gtest/gtest.h>
@@ -319,21 +320,7 @@ TEST_F(CliGangTest, RepeatRunsRoundsOnEveryBoardOrRetriesTheFailedOnes)
 // stops at its next "M" and is left between commands, as a read shows.
 TEST_F(CliGangTest, ASignalCancelsEveryBoardAtItsCancelPoint)
 {
-    std::string hex;
-    for (int address = 0; address < 8192; address += 8) {
-        char line[64];
-        uint8_t sum = 16 + ((address * 2) >> 8) + ((address * 2) & 0xFF);
-        std::string data;
-        for (int w = 0; w < 8; ++w) {
-            data += "0120"; // 0x2001, low byte first
-            sum += 0x01 + 0x20;
-        }
-        std::snprintf(line, sizeof line, ":10%04X00%s%02X\n", address * 2, data.c_str(),
-                      static_cast<uint8_t>(-sum));
-        hex += line;
-    }
-    hex += ":00000001FF\n";
-    WriteBytes(File("full877.hex"), hex);
+    WriteBytes(File("full877.hex"), FullImageHex(8192, 0x2001));
     const std::string devices = StartBoards({{"--pace"}, {"--pace"}, {"--pace"}});
     TChildProcess cli;
     ASSERT_TRUE(cli.Start({VARNEL_CLI, "program", File("full877.hex"), "--chip", "16F877",

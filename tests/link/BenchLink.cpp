@@ -2,8 +2,11 @@
 // virtual board and prints three tables: the host's turnaround as the board
 // sees it, beside a minimal host in plain C on the same board (the floor of
 // this machine); how close the link comes to the wire time at 19200 baud; and
-// the program time behind a USB adapter's latency timer.
+// the program time behind a USB adapter's latency timer; and several boards
+// from one command against one.
 #include "LinkSession.h"
+#include "support/FullImageHex.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 
@@ -12,12 +15,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef VARNEL_FLOOR_HOST
 #error "VARNEL_FLOOR_HOST must name the bench_floor_host executable"
+#endif
+#if !defined(VARNEL_CLI) || !defined(VARNEL_BOARD)
+#error "VARNEL_CLI and VARNEL_BOARD must name varnelpro-cli and varnel-board"
 #endif
 
 extern char **environ;
@@ -204,16 +216,82 @@ int UsbRow(int latencyMs)
 
 } // namespace
 
+// N paced virtual boards, each a varnel-board process of its own, and one
+// varnelpro-cli programming a full 16F877 on all of them: its wall time and
+// its own processor time (the boards' is theirs).
+bool GangRow(int boards, const std::string &hex, double &oneBoard)
+{
+    std::vector<pid_t> servers;
+    std::string devices;
+    bool ok = true;
+    for (int b = 0; b < boards && ok; ++b) {
+        int out[2];
+        ok = ::pipe(out) == 0;
+        if (!ok)
+            break;
+        servers.push_back(Spawn({VARNEL_BOARD, "--pace"}, out[1]));
+        ::close(out[1]);
+        std::string device;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n')
+            device += c;
+        ::close(out[0]);
+        ok = !device.empty();
+        devices += (devices.empty() ? "" : ",") + device;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    // Its summary is not this table's.
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t cli = ok ? Spawn({VARNEL_CLI, "program", hex, "--chip", "16F877", "--devices",
+                                  devices, "-q"}, quiet)
+                         : -1;
+    ::close(quiet);
+    int status = 0;
+    rusage usage = {};
+    ok = cli > 0 && ::wait4(cli, &status, 0, &usage) == cli && WIFEXITED(status)
+            && WEXITSTATUS(status) == 0;
+    const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6
+            + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    for (const pid_t server : servers) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
+    }
+    if (boards == 1)
+        oneBoard = wall;
+    std::printf("%6d %9.2f %8.3fx %9.2f %9.1f%%%s\n", boards, wall,
+                oneBoard > 0 ? wall / oneBoard : 0.0, cpu, 100.0 * cpu / wall,
+                ok ? "" : "  FAILED");
+    std::fflush(stdout);
+    return ok;
+}
+
+bool GangTable()
+{
+    const std::string hex =
+            (std::filesystem::temp_directory_path() / "varnel-bench-full877.hex").string();
+    WriteBytes(hex, FullImageHex(8192, 0x2001));
+    std::printf("%6s %9s %9s %9s %10s\n", "boards", "wall s", "x one", "host CPU s",
+                "of a core");
+    double one = 0;
+    bool ok = true;
+    for (const int boards : {1, 2, 4, 8})
+        ok = GangRow(boards, hex, one) && ok;
+    std::filesystem::remove(hex);
+    return ok;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], UsbRowOption) == 0)
         return UsbRow(std::atoi(argv[2]));
-    // Sections to run; none named: all three.
+    // Sections to run; none named: all four.
     std::vector<std::string> sections(argv + 1, argv + argc);
     for (const std::string &name : sections) {
-        if (name != "turnaround" && name != "wire" && name != "usb") {
-            std::fprintf(stderr, "usage: bench_link [turnaround] [wire] [usb]\n");
+        if (name != "turnaround" && name != "wire" && name != "usb" && name != "gang") {
+            std::fprintf(stderr, "usage: bench_link [turnaround] [wire] [usb] [gang]\n");
             return 2;
         }
     }
@@ -262,6 +340,15 @@ int main(int argc, char **argv)
                     "latency ms", "program", "trip50", "trip99");
         std::fflush(stdout);
     }
+    if (wanted("gang")) {
+        std::printf("Several boards from one command: varnelpro-cli programs a full 16F877\n"
+                    "on each of N paced virtual boards at once; wall time against one board\n"
+                    "and the command's own processor time.\n\n");
+        std::fflush(stdout);
+        ok = GangTable() && ok;
+        std::printf("\n");
+    }
+
     for (const auto &[pid, fd] : usbRuns) {
         char buffer[256];
         ssize_t n;
