@@ -113,6 +113,14 @@ std::vector<std::string> LinesOf(const std::string &text, const std::string &pre
     return lines;
 }
 
+// The summary's row of device.
+std::string SummaryRow(const std::string &out, const std::string &device)
+{
+    for (const std::string &line : LinesOf(out, device + " "))
+        return device + " " + line;
+    return "(no row for " + device + ")";
+}
+
 class CliGangTest : public testing::Test
 {
 protected:
@@ -187,8 +195,8 @@ TEST_F(CliGangTest, FourBoardsProgramAndVerifyTheSameFile)
     const std::vector<std::string> summary = LinesOf(run.Out, "");
     ASSERT_EQ(summary.size(), 5u) << run.Out;
     for (size_t b = 0; b < Boards.size(); ++b)
-        EXPECT_NE(run.Out.find(Boards[b]->Device + "  Data verified."), std::string::npos)
-                << run.Out;
+        EXPECT_NE(SummaryRow(run.Out, Boards[b]->Device).find("Data verified."),
+                  std::string::npos) << run.Out;
 
     const std::string file = Cli({"hexinfo", File("eeprom84.hex"), "--chip", "16F84",
                                   "--dump"}).Out;
@@ -200,8 +208,13 @@ TEST_F(CliGangTest, EachBoardEndsInItsOwnResultAndTheWorstIsTheStatus)
 {
     const std::string devices = StartBoards(
             {{"--hangup-after", "40"}, {"--x-on-command", "0x02"}, {"--fail-word", "5"}, {}});
+    const std::string missing = File("no-such-board");
     const TRun run = Cli({"program", File("eeprom84.hex"), "--chip", "16F84", "--verify",
-                          "--devices", devices});
+                          "--devices", devices + "," + missing});
+    // The board that is not there is refused alone.
+    const std::vector<std::string> refused = LinesOf(run.Err, "no-such-board: ");
+    ASSERT_FALSE(refused.empty()) << run.Err;
+    EXPECT_NE(SummaryRow(run.Out, missing).find(refused.front()), std::string::npos) << run.Out;
     EXPECT_EQ(run.Status, 5) << Show(run); // a lost line is the worst of the four
     const char *results[] = {"The serial line was lost.", "Serial data error.",
                              "ROM verify error at address 0005", "Data verified."};
@@ -210,7 +223,7 @@ TEST_F(CliGangTest, EachBoardEndsInItsOwnResultAndTheWorstIsTheStatus)
         const std::vector<std::string> lines = BoardLines(run, b);
         ASSERT_FALSE(lines.empty()) << run.Err;
         EXPECT_EQ(lines.back(), results[b]) << run.Err;
-        EXPECT_NE(run.Out.find(Boards[b]->Device + "  " + results[b]), std::string::npos)
+        EXPECT_NE(SummaryRow(run.Out, Boards[b]->Device).find(results[b]), std::string::npos)
                 << run.Out;
     }
 }
@@ -287,6 +300,23 @@ TEST_F(CliGangTest, ReadWritesOneFileForEachBoardAndNoneForAFailingOne)
         EXPECT_EQ(LinesOf(got, "0000"), LinesOf(expected, "0000")) << got;
     }
     EXPECT_FALSE(std::filesystem::exists(File("dump-" + DeviceBaseName(Boards[3]->Device) + ".hex")));
+}
+
+// On a terminal each board's bar is a line of its own, redrawn in place
+// below the boards' messages.
+TEST_F(CliGangTest, OnATerminalEachBoardHasItsOwnProgressLine)
+{
+    const std::string devices = StartBoards({{"--pace"}, {"--pace"}});
+    const TRepeatRun run = RunOnTerminal({"program", File("eeprom84.hex"), "--chip", "16F84",
+                                          "--devices", devices},
+                                         "(no prompt)", {});
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    for (const auto &board : Boards) {
+        const std::string bar = DeviceBaseName(board->Device) + ": Programming   [";
+        EXPECT_NE(run.Output.find(bar), std::string::npos) << run.Output;
+    }
+    // Back up over the block and clear it before a message or a new bar.
+    EXPECT_NE(run.Output.find("\033[2A\033[J"), std::string::npos) << run.Output;
 }
 
 // Enter runs every board again, r only the boards that failed, q stops; the
