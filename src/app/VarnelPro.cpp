@@ -135,7 +135,7 @@ int main(int argc, char **argv)
     // A logout or kill in the middle of a Program must not leave the board
     // waiting for words: the window stops the operation first, then closes.
     std::string signalError;
-    if (InstallStopSignals({SIGINT, SIGTERM, SIGHUP}, signalError))
+    if (InstallStopSignals(signalError))
         window.WatchStopSignals();
     else
         std::fprintf(stderr, "varnelpro: signals will end the program at once: %s\n",

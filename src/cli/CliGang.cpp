@@ -36,7 +36,8 @@ struct TBoard
     std::string Name;
     // Guarded by TControl::Mutex.
     bool InRound = false;
-    int Code = ecSuccess;
+    int Code = ecSuccess;  // the last round's
+    int Worst = ecSuccess; // over every round
     std::string Result;
     std::string Id = "-";
     double Seconds = 0;
@@ -106,6 +107,7 @@ void RunBoard(TBoard &board, int index, TControl &control, TBoardLines &lines,
         last = code;
         std::lock_guard<std::mutex> hold(control.Mutex);
         board.Code = code;
+        board.Worst = WorseExitCode(board.Worst, code);
         board.Result = terminal.Result();
         board.Id = id;
         board.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
@@ -145,11 +147,17 @@ bool AskOnce(const TCliArgs &args, TCliSession &lead, TPreset &preset)
     return true;
 }
 
+// The last result on one line: a port's problem keeps its reason.
 std::string ResultText(const TBoard &board)
 {
-    if (!board.Result.empty())
-        return board.Result.substr(0, board.Result.find_first_of("\r\n"));
-    return board.Code == ecSuccess ? "done" : "failed";
+    if (board.Result.empty())
+        return board.Code == ecSuccess ? "done" : "failed";
+    std::string text = board.Result;
+    for (char &c : text) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return text;
 }
 
 } // namespace
@@ -215,8 +223,8 @@ int TGangRun::Run()
     TTerminal terminal(Args.Quiet);
     std::string error;
     // Before any board's thread starts, so every thread sees the same pipe.
-    if (!InstallStopSignals({SIGINT, SIGTERM, SIGHUP}, error))
-        terminal.Warning("a signal will end the command at once (" + error + ").");
+    if (!InstallStopSignals(error))
+        terminal.Warning(SignalsUnwatchedWarning(error));
 
     std::vector<std::unique_ptr<TBoard>> boards;
     for (const std::string &device : Args.Devices) {
@@ -253,7 +261,12 @@ int TGangRun::Run()
         }
     }
     TPreset preset;
-    if (!AskOnce(Args, lead, preset))
+    const bool goOn = AskOnce(Args, lead, preset);
+    if (StopSignal() != 0) {
+        terminal.Message("Cancelled.");
+        return StopExitCode(StopSignal());
+    }
+    if (!goOn)
         return ecBadInput;
 
     TBoardLines lines(Args.Quiet, ::isatty(STDERR_FILENO) == 1);
@@ -283,6 +296,8 @@ int TGangRun::Run()
         }
         if (!Args.Repeat || StopSignal() != 0)
             break;
+        // The prompt and the answer go below the bars, which start afresh.
+        lines.EndBars();
         choice = terminal.WaitForRound();
         if (choice == TRoundChoice::Stop)
             break;
@@ -301,7 +316,7 @@ int TGangRun::Run()
     for (const auto &board : boards) {
         rows.push_back({board->Args.Device, ResultText(*board), board->Id, board->Seconds,
                         board->Programmed, board->Failed});
-        worst = WorseExitCode(worst, board->Code);
+        worst = WorseExitCode(worst, board->Worst);
     }
     for (const std::string &line : GangSummaryLines(rows, Args.Repeat))
         std::printf("%s\n", line.c_str());
@@ -309,7 +324,7 @@ int TGangRun::Run()
     if (!skipped.empty()) {
         std::string text = "Serial numbers skipped (their ID write failed):";
         for (const uint32_t number : skipped)
-            text += " " + MyIntToHex(static_cast<int32_t>(number), 4);
+            text += " " + SerialNumberText(number);
         std::printf("%s\n", text.c_str());
     }
     std::fflush(stdout);

@@ -8,6 +8,12 @@
 
 struct TWorkState;
 
+// The warning when the stop signals could not be caught.
+inline std::string SignalsUnwatchedWarning(const std::string &error)
+{
+    return "a signal will end the command at once (" + error + ").";
+}
+
 // Said instead of the no-response text when the port itself went away.
 inline constexpr char LineLostMessage[] = "The serial line was lost.";
 

@@ -32,6 +32,13 @@ std::string SystemReason(const std::string &path)
 
 } // namespace
 
+std::string SerialNumberText(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
 bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers)
 {
     const size_t plus = text.find('+');

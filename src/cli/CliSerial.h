@@ -17,6 +17,10 @@ struct TSerialNumbers
     uint32_t Step = 1;
 };
 
+// A serial number in at least four hex digits; unlike the pad's MyIntToHex
+// it also shows one past FFFF, in the message that refuses it.
+std::string SerialNumberText(uint32_t value);
+
 // "START" or "START+STEP", each decimal or 0x hex. False for anything else,
 // a start above 0xFFFF, or a step of 0 or above 0xFFFF.
 bool ParseSerialNumbers(const std::string &text, TSerialNumbers &numbers);

@@ -30,18 +30,10 @@ namespace {
 
 constexpr int HelloWaitMs = 2000;
 // The closing "Q" of a Read is awaited as long as the watchdog would wait.
-constexpr int CloseWaitMs = TBoardLink::WatchdogLimit * TBoardLink::WatchdogTickMs;
+constexpr int CloseWaitMs = TBoardLink::WatchdogPeriodMs;
 // verify --all: more lines than this only scroll the useful ones away.
 constexpr size_t DifferenceListLimit = 32;
 
-// A serial number in at least four hex digits; unlike the pad's MyIntToHex it
-// also shows one past FFFF, in the message that refuses it.
-std::string SerialText(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-    return text;
-}
 
 TImageValues ImageOf(const TWorkState &ws)
 {
@@ -203,7 +195,7 @@ int TCliSession::Prepare()
 
 void TCliSession::SayUsedUp(uint32_t number)
 {
-    Terminal.Message("The next serial number, " + SerialText(number)
+    Terminal.Message("The next serial number, " + SerialNumberText(number)
                      + ", does not fit the four-digit ID; nothing was sent.");
 }
 
@@ -353,7 +345,7 @@ int TCliSession::TakeSerial(uint32_t &number)
     std::string error;
     const TSerialTake take = Serials->Take(number, error);
     if (take == TSerialTake::Taken) {
-        Fuses.SetIdText(SerialText(number));
+        Fuses.SetIdText(SerialNumberText(number));
         return ecSuccess;
     }
     SerialSaveFailed = true; // no later chip would find a number either
@@ -368,14 +360,14 @@ int TCliSession::TakeSerial(uint32_t &number)
 int TCliSession::SettleSerial(uint32_t number, int code, size_t firstBox)
 {
     if (code == ecSuccess) {
-        Terminal.Note("Serial number " + SerialText(number) + " programmed.");
+        Terminal.Note("Serial number " + SerialNumberText(number) + " programmed.");
         return code;
     }
     // A failed ID write may have left part of the number on the chip.
     for (size_t box = firstBox; box < Ui.Shown.size(); ++box) {
         if (Ui.Shown[box].Text == MsgProgrammingIdFailed) {
             Serials->Skip(number);
-            Terminal.Note("Serial number " + SerialText(number) + " skipped.");
+            Terminal.Note("Serial number " + SerialNumberText(number) + " skipped.");
             return code;
         }
     }
@@ -567,8 +559,8 @@ int TCliSession::SaveBoard()
 void TCliSession::WatchStopSignals()
 {
     std::string error;
-    if (!InstallStopSignals({SIGINT, SIGTERM, SIGHUP}, error)) {
-        Terminal.Warning("a signal will end the command at once (" + error + ").");
+    if (!InstallStopSignals(error)) {
+        Terminal.Warning(SignalsUnwatchedWarning(error));
         return;
     }
     StopNotifier = std::make_unique<QSocketNotifier>(StopSignalFd(), QSocketNotifier::Read);

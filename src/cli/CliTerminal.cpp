@@ -148,14 +148,19 @@ void TTerminal::Status(const std::string &text)
     EndProgress();
     CurrentStatus = text;
     Position = 0;
-    if (Shared && ErrTty && !Quiet && text == ReadyStatus)
-        Shared->Bar(Board, text);
+    if (Shared && !Quiet) {
+        // Among several boards each state change is a line of its own, and
+        // the board's bar below shows where it is.
+        if (text != ReadyStatus)
+            Shared->Line(Board, text);
+        if (ErrTty)
+            Shared->Bar(Board, text);
+        return;
+    }
     if (Quiet || text == ReadyStatus)
         return;
     if (ErrTty) {
         DrawBar();
-    } else if (Shared) {
-        Shared->Line(Board, text);
     } else {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -46,14 +48,25 @@ void OnStopSignal(int signal)
 
 } // namespace
 
-bool InstallStopSignals(std::initializer_list<int> stopSignals, std::string &error)
+bool InstallStopSignals(std::string &error)
 {
-    if (WakePipe[0] < 0 && ::pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
+    // Once per process, whoever asks first; several boards' threads ask too.
+    static std::mutex installing;
+    static bool done = false;
+    static bool installed = false;
+    static std::string failure;
+    std::lock_guard<std::mutex> hold(installing);
+    if (done) {
+        error = failure;
+        return installed;
+    }
+    done = true;
+    if (::pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        failure = error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
     ErrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    for (const int signal : stopSignals) {
+    for (const int signal : StopSignals) {
         struct sigaction old = {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
             continue;
@@ -64,6 +77,7 @@ bool InstallStopSignals(std::initializer_list<int> stopSignals, std::string &err
         action.sa_flags = SA_RESTART;
         ::sigaction(signal, &action, nullptr);
     }
+    installed = true;
     return true;
 }
 

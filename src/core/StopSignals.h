@@ -1,6 +1,6 @@
 #pragma once
 
-#include <initializer_list>
+#include <csignal>
 #include <string>
 
 // SIGINT, SIGTERM and SIGHUP as a request to stop a front end that may be
@@ -10,9 +10,11 @@
 // the process at once, with StopAtOnceText on standard error.
 //
 // A signal that was ignored when the process started (nohup, a background
-// job of a script) stays ignored. Installed once per process; false with
-// error set when the pipe cannot be made.
-bool InstallStopSignals(std::initializer_list<int> stopSignals, std::string &error);
+// job of a script) stays ignored. Installed once per process, by the first
+// caller from any thread; false with error set, for every caller, when the
+// pipe cannot be made.
+inline constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+bool InstallStopSignals(std::string &error);
 
 // The first signal that came, 0 while none has.
 int StopSignal();

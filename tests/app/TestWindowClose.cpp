@@ -199,7 +199,7 @@ TEST_F(WindowClose, AnsweredNoLetsTheProgramComplete)
 TEST_F(WindowClose, SigtermStopsTheProgramAndClosesWithoutAsking)
 {
     std::string error;
-    ASSERT_TRUE(InstallStopSignals({SIGTERM}, error)) << error;
+    ASSERT_TRUE(InstallStopSignals(error)) << error;
     StartWindow("16F877");
     Fm->WatchStopSignals();
     ProgramAWhile();
