@@ -90,7 +90,8 @@ void TProjFm::PlacementEnded()
 
 void TProjFm::OpenFile(const std::string &path)
 {
-    if (CommandsBlocked()) {
+    // An erase or a blank test is no Busy operation, but one all the same.
+    if (CommandsBlocked() || OperationRunning()) {
         Ui.Beep();
         Ui.MessageBox(TBoxKind::Error, LoadProblemMessage, TBoxButtons::Ok);
         return;
@@ -139,7 +140,7 @@ void TProjFm::WatchedFileChanged()
     if (!Watch->Watching())
         return;
     // Not in the middle of an operation, a placement or any dialog.
-    if (CommandsBlocked() || QApplication::activeModalWidget()) {
+    if (CommandsBlocked() || OperationRunning() || QApplication::activeModalWidget()) {
         ReloadTimer->start();
         return;
     }

@@ -71,7 +71,8 @@ bool Overwrite(int fd, const std::string &text)
 // A new, empty file beside target that nobody else has opened.
 bool CreateNear(const fs::path &target, mode_t mode, std::string &name, int &fd)
 {
-    static std::mt19937 generator{std::random_device{}()};
+    // Per thread: boards of one run save at the same time.
+    thread_local std::mt19937 generator{std::random_device{}()};
     for (int attempt = 0; attempt < 16; ++attempt) {
         const fs::path file = "." + target.filename().string() + ".tmp"
                 + std::to_string(generator() % 1000000);

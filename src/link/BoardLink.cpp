@@ -377,19 +377,9 @@ void TBoardLink::ReadButtClick()
 {
     if (CommandsRefused())
         return;
-    if (Ws.NewDataListed) {
-        Ui.Beep();
-        const TAnswer answer =
-            Ui.MessageBox(TBoxKind::Confirmation, "New data file listed. Do you wish to save it?",
-                          TBoxButtons::YesNoCancel);
-        // A save that is cancelled or fails keeps the unsaved image.
-        if (answer == TAnswer::Yes) {
-            if (!Panel.RunSave())
-                return;
-        } else if (answer != TAnswer::No) {
-            return;
-        }
-    }
+    // A save that is cancelled or fails keeps the unsaved image.
+    if (!UnsavedDataMayGo(Ws, Panel, Ui))
+        return;
     Ws.RomData.clear();
     Panel.ClearPad();
     Ws.EepData.clear();

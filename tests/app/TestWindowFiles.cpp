@@ -223,6 +223,23 @@ TEST_F(WindowFiles, DropDuringAPlacementIsRefused)
     EXPECT_TRUE(Fm->WorkState.RomData.empty()) << "the refused drop is not kept";
 }
 
+// A bulk erase and a blank test are not Busy, but a drop must not change
+// the image under them either.
+TEST_F(WindowFiles, DropDuringAnEraseOrBlankTestIsRefused)
+{
+    StartWindow();
+    PlaceChip(*Fm, "16F84");
+    for (bool TWorkState::*job : {&TWorkState::EraseRun, &TWorkState::BlankRun}) {
+        Ui.Boxes.clear();
+        Fm->WorkState.*job = true;
+        Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+        ASSERT_TRUE(WaitFor([this] { return !Ui.Boxes.empty(); }));
+        EXPECT_EQ(Ui.Boxes[0].Text, LoadProblemMessage);
+        EXPECT_TRUE(Fm->WorkState.RomData.empty()) << "the refused drop is not kept";
+        Fm->WorkState.*job = false;
+    }
+}
+
 TEST_F(WindowFiles, DropOverUnsavedDataAsksToSaveFirst)
 {
     StartWindow();
@@ -393,8 +410,6 @@ TEST_F(WindowFiles, AssembledInhx32LoadsAsItsInhx8mTwin)
 {
     if (std::system("command -v gpasm >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "gpasm is not installed (Debian package gputils)";
-    const char *source = std::getenv("VARNEL_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
     StartWindow();
     const struct
     {
@@ -409,7 +424,7 @@ TEST_F(WindowFiles, AssembledInhx32LoadsAsItsInhx8mTwin)
         for (int f = 0; f < 2; ++f) {
             const std::string out = Dir + "/" + p.Asm + formats[f] + ".hex";
             const std::string cmd = std::string("gpasm -a ") + formats[f] + " -o '" + out
-                                    + "' '" + source + "/tests/hexfile/data/" + p.Asm
+                                    + "' '" + VARNEL_HEX_TEST_DATA + "/" + p.Asm
                                     + ".asm' >/dev/null";
             ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
             Ui.OpenNames = {out};
