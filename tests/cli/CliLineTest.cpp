@@ -3,6 +3,7 @@
 // cannot be used (another user's group, another program's hold).
 #include "board/BoardTestSupport.h"
 #include "cli/CliRun.h"
+#include "support/BoardProcess.h"
 #include "support/ChildProcess.h"
 #include "support/WorkFolder.h"
 
@@ -38,13 +39,6 @@ class CliLineTest : public testing::Test
 {
 protected:
     void SetUp() override { ASSERT_TRUE(Folder.Ok()); }
-    void TearDown() override
-    {
-        if (Board.Pid > 0) {
-            Board.Signal(SIGTERM);
-            Board.Wait(5000);
-        }
-    }
     std::string File(const std::string &name) const { return Folder.Path + "/" + name; }
     TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
@@ -53,16 +47,7 @@ protected:
     // varnel-board with options; its device path.
     void StartBoard(std::vector<std::string> options)
     {
-        options.insert(options.begin(), VARNEL_BOARD);
-        ASSERT_TRUE(Board.Start(options, File("board.out"), File("board.err")));
-        for (int i = 0; i < 500 && Device.empty(); ++i) {
-            const std::string out = ReadBytes(File("board.out"));
-            if (!out.empty() && out.back() == '\n')
-                Device = out.substr(0, out.size() - 1);
-            else
-                std::this_thread::sleep_for(10ms);
-        }
-        ASSERT_FALSE(Device.empty()) << ReadBytes(File("board.err"));
+        ASSERT_TRUE(Board.Start(Folder.Path, "board", options)) << ReadBytes(File("board.err"));
     }
     // words program words of 0 for a 16F84, as INHX8M.
     std::string ZeroWords(int words)
@@ -76,8 +61,8 @@ protected:
     }
 
     TWorkFolder Folder{"varnel-cli-line"};
-    TChildProcess Board;
-    std::string Device;
+    TBoardProcess Board;
+    const std::string &Device = Board.Device;
 };
 
 // A board's power-on glitch before its "PP", or its noise waiting on the

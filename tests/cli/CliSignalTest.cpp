@@ -2,6 +2,7 @@
 // at wire speed on a pseudo-terminal, each a real process, signalled as a
 // shell or a logout signals them. The board must be left between commands.
 #include "board/BoardTestSupport.h"
+#include "support/BoardProcess.h"
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 #include "support/WorkFolder.h"
@@ -72,7 +73,8 @@ std::map<int, uint8_t> HexBytes(const std::string &path)
         const int count = std::stoi(line.substr(1, 2), nullptr, 16);
         const int addr = std::stoi(line.substr(3, 4), nullptr, 16);
         for (int i = 0; i < count; ++i)
-            bytes[addr + i] = static_cast<uint8_t>(std::stoi(line.substr(9 + 2 * i, 2), nullptr, 16));
+            bytes[addr + i] =
+                    static_cast<uint8_t>(std::stoi(line.substr(9 + 2 * i, 2), nullptr, 16));
     }
     return bytes;
 }
@@ -103,36 +105,22 @@ bool Has(const std::string &text, const std::string &part)
 
 bool EndsWith(const std::string &text, const std::string &end)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size()
+            && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 class CliSignalTest : public testing::Test
 {
 protected:
     void SetUp() override { ASSERT_TRUE(Folder.Ok()); }
-    void TearDown() override
-    {
-        if (Board.Pid > 0) {
-            Board.Signal(SIGTERM);
-            Board.Wait(5000);
-        }
-    }
 
     std::string File(const std::string &name) const { return Folder.Path + "/" + name; }
 
     // varnel-board with options, tracing to board.trace; its device path.
     void StartBoard(std::vector<std::string> options)
     {
-        options.insert(options.begin(), {VARNEL_BOARD, "--trace", File("board.trace")});
-        ASSERT_TRUE(Board.Start(options, File("board.out"), File("board.err")));
-        for (int i = 0; i < 500 && Device.empty(); ++i) {
-            const std::string out = ReadBytes(File("board.out"));
-            if (EndsWith(out, "\n"))
-                Device = out.substr(0, out.size() - 1);
-            else
-                std::this_thread::sleep_for(10ms);
-        }
-        ASSERT_FALSE(Device.empty()) << ReadBytes(File("board.err"));
+        options.insert(options.begin(), {"--trace", File("board.trace")});
+        ASSERT_TRUE(Board.Start(Folder.Path, "board", options)) << ReadBytes(File("board.err"));
     }
 
     void StartCli(std::vector<std::string> args)
@@ -174,9 +162,9 @@ protected:
     }
 
     TWorkFolder Folder{"varnel-signal"};
-    TChildProcess Board;
+    TBoardProcess Board;
     TChildProcess Cli;
-    std::string Device;
+    const std::string &Device = Board.Device;
 };
 
 // "  1.568 board "M"" followed by "  1.569 host  FF FF": the cancel answered
