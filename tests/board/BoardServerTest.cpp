@@ -247,7 +247,7 @@ TEST(BoardServer, StopEndsEvenWhileRepliesWait)
 TEST(BoardServer, TraceFileReadsLikeTheProtocol)
 {
     TBoardOptions options;
-    options.TracePath = testing::TempDir() + "board-trace.txt";
+    options.TracePath = ScratchPath("board-trace.txt");
     TBoardServer server(options);
     THostEnd host(server.Start());
     host.Send({0x01});
@@ -270,11 +270,12 @@ TEST(BoardServer, TraceFileReadsLikeTheProtocol)
                 << lines[i];
         EXPECT_EQ(lines[i].substr(9), expected[i]);
     }
+    std::remove(options.TracePath.c_str());
 }
 
 TEST(BoardServer, SimulatedBoardLoadsItsImage)
 {
-    const std::string path = testing::TempDir() + "sim-image.hex";
+    const std::string path = ScratchPath("sim-image.hex");
     {
         std::ofstream out(path);
         out << HexRecord(0x0000, {0x05, 0x28}) << "\n:00000001FF\n";
@@ -293,6 +294,7 @@ TEST(BoardServer, SimulatedBoardLoadsItsImage)
     bad.ImagePath = path + ".missing";
     EXPECT_EQ(StartSimulatedBoard(bad, &error), nullptr);
     EXPECT_NE(error.find(bad.ImagePath), std::string::npos);
+    std::remove(path.c_str());
 }
 
 TEST(BoardArgs, OptionsMapToSwitches)

@@ -2,8 +2,21 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
+
+// A file name in the temporary folder of this process alone: the plain and
+// the sanitizer suites run at once, and another user may have left a file of
+// the same name that this one cannot replace.
+inline std::string ScratchPath(const std::string &name)
+{
+    const char *dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/varnel-" + std::to_string(::getpid())
+            + "-" + name;
+}
 
 using TBytes = std::vector<uint8_t>;
 

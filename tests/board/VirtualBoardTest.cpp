@@ -344,7 +344,7 @@ TEST(VirtualBoard, TraceGroupsEachDirection)
 
 TEST(VirtualBoard, ImageComesFromAnInhx8mFile)
 {
-    const std::string path = testing::TempDir() + "board-image.hex";
+    const std::string path = ScratchPath("board-image.hex");
     {
         std::ofstream out(path);
         out << HexRecord(0x0000, {0x05, 0x28, 0xF0, 0x3F}) << "\n"
@@ -367,6 +367,7 @@ TEST(VirtualBoard, ImageComesFromAnInhx8mFile)
     chip.Rom[0] = 0;
     EXPECT_NE(LoadBoardImage(chip, path + ".missing"), "");
     EXPECT_EQ(chip.Rom[0], 0); // a refused file changes nothing
+    std::remove(path.c_str());
 }
 
 } // namespace
