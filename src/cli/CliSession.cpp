@@ -34,7 +34,6 @@ constexpr int CloseWaitMs = TBoardLink::WatchdogPeriodMs;
 // verify --all: more lines than this only scroll the useful ones away.
 constexpr size_t DifferenceListLimit = 32;
 
-
 TImageValues ImageOf(const TWorkState &ws)
 {
     return {ws.RomData, ws.EepData, ws.IdValue, ws.FuseWord};
@@ -134,7 +133,7 @@ int TCliSession::Finish(int code)
 
 bool TCliSession::AsksCodeProtect() const
 {
-    return Ws.CodeProtectWarn && Panel.CodeProtectOnSelected();
+    return TBoardLink::AsksCodeProtect(Ws, Panel);
 }
 
 void TCliSession::TakePrepared(TCliSession &lead)

@@ -337,6 +337,11 @@ bool TBoardLink::CommandsRefused() const
     return Panel.PlacementRunning() || Ws.Busy || Ws.AnyOperationFlag() || !Ws.ChipApplied();
 }
 
+bool TBoardLink::AsksCodeProtect(const TWorkState &ws, const TFrontPanel &panel)
+{
+    return ws.CodeProtectWarn && panel.CodeProtectOnSelected();
+}
+
 void TBoardLink::ProgButtClick()
 {
     if (CommandsRefused())
@@ -346,7 +351,7 @@ void TBoardLink::ProgButtClick()
         InfoBox(MsgNothingToProgram);
         return;
     }
-    if (Ws.CodeProtectWarn && Panel.CodeProtectOnSelected()) {
+    if (AsksCodeProtect(Ws, Panel)) {
         Ui.Beep();
         const TAnswer answer =
                 Ui.MessageBox(TBoxKind::Confirmation, MsgCodeProtectQuestion, TBoxButtons::YesNo);

@@ -52,6 +52,9 @@ public:
     using TClock = std::chrono::steady_clock;
     std::function<TClock::time_point()> Now = &TClock::now;
 
+    // Program asks first: the chip warns and its code protection is on.
+    static bool AsksCodeProtect(const TWorkState &ws, const TFrontPanel &panel);
+
     void ProgButtClick();
     void ReadButtClick();
     void VerfButtClick();

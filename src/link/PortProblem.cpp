@@ -42,6 +42,12 @@ std::string FirstLine(const fs::path &file)
     return line;
 }
 
+// "process 1234 (minicom)"
+std::string ProcessText(const std::string &procRoot, const std::string &pid)
+{
+    return "process " + pid + " (" + FirstLine(fs::path(procRoot) / pid / "comm") + ")";
+}
+
 std::string GroupName(gid_t gid)
 {
     std::vector<char> buffer(4096);
@@ -130,8 +136,7 @@ std::vector<std::string> DeviceLockHolders(const std::string &device,
         std::getline(locks, rest);
         if (file != wanted || pid == self)
             continue;
-        const std::string holder =
-                "process " + pid + " (" + FirstLine(fs::path(procRoot) / pid / "comm") + ")";
+        const std::string holder = ProcessText(procRoot, pid);
         if (std::find(holders.begin(), holders.end(), holder) == holders.end())
             holders.push_back(holder);
     }
@@ -156,8 +161,7 @@ std::vector<std::string> DeviceHolders(const std::string &device, const std::str
              !fdError && fd != fdEnd; fd.increment(fdError)) {
             dev_t number = 0;
             if (DeviceNumber(fd->path().string(), number) && number == wanted) {
-                holders.push_back("process " + pid + " (" + FirstLine(p->path() / "comm")
-                                  + ")");
+                holders.push_back(ProcessText(procRoot, pid));
                 break;
             }
         }

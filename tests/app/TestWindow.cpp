@@ -6,6 +6,7 @@
 #include "board/SimulatedBoard.h"
 #include "chips/ChipCatalogue.h"
 #include "support/PadPixels.h"
+#include "support/NoPorts.h"
 #include "support/PlaceChip.h"
 #include "support/RecordingUi.h"
 #include "support/WorkFolder.h"
@@ -62,8 +63,6 @@ protected:
     {
         ASSERT_TRUE(Folder.Ok());
         Dir = Folder.Path;
-        for (int n = 1; n <= 9; ++n)
-            setenv(("VARNEL_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
     }
     void TearDown() override
     {
@@ -72,8 +71,6 @@ protected:
             close(Master);
         if (Slave >= 0)
             close(Slave);
-        for (int n = 1; n <= 9; ++n)
-            unsetenv(("VARNEL_COM" + std::to_string(n)).c_str());
     }
 
     // A pseudo-terminal standing in for COM port n.
@@ -82,7 +79,7 @@ protected:
         char name[128];
         ASSERT_EQ(openpty(&Master, &Slave, name, nullptr, nullptr), 0);
         fcntl(Master, F_SETFL, O_NONBLOCK);
-        setenv(("VARNEL_COM" + std::to_string(n)).c_str(), name, 1);
+        setenv(TNoPorts::Name(n).c_str(), name, 1);
     }
 
     void StartWindow()
@@ -124,6 +121,7 @@ protected:
     }
 
     TWorkFolder Folder{"varnel-window"};
+    TNoPorts NoPorts; // no port to find: the start-up box is answered and recorded
     std::string Dir;
     int Master = -1;
     int Slave = -1;

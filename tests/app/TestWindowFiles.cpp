@@ -10,6 +10,7 @@
 #include "hexfile/HexReader.h"
 #include "hexfile/HexTestSupport.h"
 #include "support/PadPixels.h"
+#include "support/NoPorts.h"
 #include "support/PlaceChip.h"
 #include "support/RecordingUi.h"
 #include "support/TestFiles.h"
@@ -72,17 +73,12 @@ protected:
     {
         ASSERT_TRUE(Folder.Ok());
         Dir = Folder.Path;
-        // No port to find: the start-up's port box is answered and recorded.
-        for (int n = 1; n <= 9; ++n)
-            setenv(("VARNEL_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
         Hex = Dir + "/f.hex";
         WriteBytes(Hex, Program(0x0123));
     }
     void TearDown() override
     {
         Fm.reset();
-        for (int n = 1; n <= 9; ++n)
-            unsetenv(("VARNEL_COM" + std::to_string(n)).c_str());
     }
 
     void StartWindow(int chip = -1, const std::string &file = {})
@@ -127,6 +123,7 @@ protected:
     }
 
     TWorkFolder Folder{"varnel-files"};
+    TNoPorts NoPorts; // no port to find: the start-up box is answered and recorded
     std::string Dir;
     std::string Hex;
     TRecordingUi Ui;
