@@ -241,6 +241,9 @@ std::string CheckCombination(const TCliArgs &a, unsigned bit)
     if (a.Devices.size() > 1 && (bit & cbRead) != 0 && a.Output.empty())
         return std::string("With several boards, read needs -o naming a folder or "
                            "containing ") + OutputPortMark + ".";
+    if (a.Devices.size() > 1 && a.Dump)
+        return "With several boards, --dump is not available: each board's read goes to its "
+               "own file.";
     const int lines = (a.Port != 0) + !a.Device.empty() + a.Simulate;
     if (lines > 1)
         return "Give only one of --port, --device and --simulate.";

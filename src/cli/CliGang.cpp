@@ -108,7 +108,10 @@ void RunBoard(TBoard &board, int index, TControl &control, TBoardLines &lines,
         std::lock_guard<std::mutex> hold(control.Mutex);
         board.Code = code;
         board.Worst = WorseExitCode(board.Worst, code);
-        board.Result = terminal.Result();
+        // A read that succeeded says nothing of its own: name its file.
+        board.Result = code == ecSuccess && board.Args.Command == TCliCommand::Read
+                ? "Saved to " + board.Args.Output
+                : terminal.Result();
         board.Id = id;
         board.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
         ++(code == ecSuccess ? board.Programmed : board.Failed);
@@ -231,7 +234,6 @@ int TGangRun::Run()
         auto board = std::make_unique<TBoard>();
         board->Args = Args;
         board->Args.Device = device;
-        board->Args.Devices = {device};
         board->Name = DeviceBaseName(device);
         if (!Args.Output.empty())
             board->Args.Output = BoardOutputPath(Args.Output, device);

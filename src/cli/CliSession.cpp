@@ -524,7 +524,10 @@ int TCliSession::FinishRead(int code)
 {
     if (code != ecSuccess)
         return code;
-    PrintCliImage(Ws, Fuses, Args.Dump);
+    // One board of several (Devices names them all): their images on one
+    // standard output could not be told apart, and each is in its file.
+    if (Args.Devices.size() <= 1)
+        PrintCliImage(Ws, Fuses, Args.Dump);
     if (Args.Output.empty())
         return ecSuccess;
     Panel.SavePath = Args.Output;

@@ -59,6 +59,8 @@ TEST(GangArgs, DevicesAreCollectedAndReadNeedsAPlaceForEachFile)
         {{"read", "--chip", "16F84", "--devices", "/dev/a,/dev/b", "-o", "/tmp"}, nullptr, 2},
         {{"erase", "--chip", "16F84", "--devices", "/dev/a,/dev/b", "--simulate"},
          "only one of", 0},
+        {{"read", "--chip", "16F84", "--devices", "/dev/a,/dev/b", "-o", "/tmp", "--dump"},
+         "--dump is not available", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Args.back());
@@ -288,6 +290,8 @@ TEST_F(CliGangTest, ReadWritesOneFileForEachBoardAndNoneForAFailingOne)
     const TRun run = Cli({"read", "--chip", "16F84", "--devices", devices, "-o",
                           File("dump-{port}.hex")});
     EXPECT_EQ(run.Status, 5) << Show(run);
+    // Only the summary on standard output: no board's image among the rows.
+    EXPECT_EQ(run.Out.find("Chip:"), std::string::npos) << run.Out;
     for (size_t b = 0; b < 3; ++b) {
         const std::string dump = File("dump-" + DeviceBaseName(Boards[b]->Device) + ".hex");
         const std::string expected = Cli({"hexinfo", options[b][1], "--chip", "16F84",
@@ -299,6 +303,8 @@ TEST_F(CliGangTest, ReadWritesOneFileForEachBoardAndNoneForAFailingOne)
                       static_cast<unsigned>(0x1111u * (b + 1)));
         EXPECT_NE(got.find(first), std::string::npos) << got;
         EXPECT_EQ(LinesOf(got, "0000"), LinesOf(expected, "0000")) << got;
+        EXPECT_NE(SummaryRow(run.Out, Boards[b]->Device).find("Saved to " + dump),
+                  std::string::npos) << run.Out;
     }
     const std::string silent = File("dump-" + DeviceBaseName(Boards[3]->Device) + ".hex");
     EXPECT_FALSE(std::filesystem::exists(silent));
