@@ -42,7 +42,10 @@ void TStatusText::paintEvent(QPaintEvent *)
     QPalette pal = palette();
     pal.setCurrentColorGroup(QPalette::Active);
     QPainter p(this);
-    style()->drawItemText(&p, contentsRect(), int(alignment()), pal, true, text(),
+    // A status that names a file may not fit: its middle gives way.
+    const QString shown =
+            fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+    style()->drawItemText(&p, contentsRect(), int(alignment()), pal, true, shown,
                           foregroundRole());
 }
 

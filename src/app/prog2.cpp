@@ -441,7 +441,12 @@ bool TProjFm::CommandsBlocked() const
 
 void TProjFm::SetStatus(const std::string &text)
 {
-    StatusLabel->setText(QString::fromStdString(text));
+    const QString whole = QString::fromStdString(text);
+    StatusLabel->setText(whole);
+    // The label shows a text too long for it elided; the tip has it whole.
+    const bool fits = StatusLabel->fontMetrics().horizontalAdvance(whole)
+            <= StatusLabel->contentsRect().width();
+    StatusLabel->setToolTip(fits ? QString() : whole);
 }
 
 void TProjFm::SetProgress(int position)

@@ -368,6 +368,19 @@ TEST_F(WindowFiles, ReloadWaitsForTheOperationToEnd)
     EXPECT_EQ(Status(), "Reloaded f.hex");
 }
 
+// A status naming a long file does not fit the label: the label keeps the
+// whole text, shows its middle elided, and offers it whole as the tip.
+TEST_F(WindowFiles, AStatusTooLongForTheLabelIsWholeInItsTip)
+{
+    StartWindow();
+    const std::string longName = "Reloaded firmware-release-candidate-7.hex";
+    Fm->SetStatus(longName);
+    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), longName);
+    EXPECT_EQ(Fm->StatusLabel->toolTip().toStdString(), longName);
+    Fm->SetStatus("Program Ready");
+    EXPECT_TRUE(Fm->StatusLabel->toolTip().isEmpty());
+}
+
 TEST_F(WindowFiles, NoWatchLeavesTheImageAlone)
 {
     Fm = std::make_unique<TProjFm>(Ui);
