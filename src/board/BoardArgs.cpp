@@ -56,6 +56,9 @@ const std::vector<TOptionRule> &OptionRules()
          [](TBoardOptions &o, long long, const std::string &s) { o.ImagePath = s; }},
         {"--pace", K::Flag, 0, 0, "      send at the wire rate of 19200 baud (1920 bytes/s)",
          [](TBoardOptions &o, long long, const std::string &) { o.Pace = true; }},
+        {"--cable", K::Flag, 0, 0,
+         "      both ways at that rate, as on a cable: a run takes a real line's time",
+         [](TBoardOptions &o, long long, const std::string &) { o.Pace = o.Cable = true; }},
         {"--split-delay", K::Number, 1, 60000, "MS    send replies byte by byte, MS apart",
          [](TBoardOptions &o, long long v, const std::string &) {
              o.SplitDelayMs = static_cast<int>(v);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -125,6 +126,7 @@ std::string TBoardServer::Start()
     FSent = 0;
     FEpoch = TClock::now();
     FNextSlot = FEpoch;
+    FInSlot = FEpoch;
     // Noise from before the host's first open waits in the line's queue, as
     // a board's power-on bytes wait in a port's driver.
     if (!FOptions.EarlyBytes.empty()
@@ -181,6 +183,9 @@ bool TBoardServer::SleepUntil(TClock::time_point t)
 
 void TBoardServer::Serve()
 {
+    // Byte times are half a millisecond: the default slack of a sleep would
+    // add a tenth to each.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     uint8_t buf[512];
     while (!FStopping) {
         if (FHungUp) {
@@ -199,10 +204,11 @@ void TBoardServer::Serve()
             continue;
         }
         if (fds[0].revents & POLLIN) {
-            NoteArrival(TClock::now());
+            const auto at = TClock::now();
+            NoteArrival(at);
             const ssize_t n = ::read(FMaster, buf, sizeof buf);
             if (n > 0) {
-                HandleInput(buf, static_cast<size_t>(n));
+                HandleInput(buf, static_cast<size_t>(n), at);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -215,9 +221,16 @@ void TBoardServer::Serve()
     FTrace.Flush();
 }
 
-void TBoardServer::HandleInput(const uint8_t *data, size_t count)
+void TBoardServer::HandleInput(const uint8_t *data, size_t count, TClock::time_point at)
 {
     for (size_t i = 0; i < count && !FStopping && !FHungUp; ++i) {
+        // A byte is whole at the board one byte time after the line was free
+        // for it: the host's writes take the wire time they take on a cable.
+        if (FOptions.Cable) {
+            FInSlot = std::max(FInSlot, at) + ByteTime;
+            if (!SleepUntil(FInSlot))
+                return;
+        }
         FTrace.Record(TTraceDir::Host, data + i, 1, Now());
         std::vector<std::vector<uint8_t>> replies;
         {
@@ -241,7 +254,9 @@ void TBoardServer::SendReply(const std::vector<uint8_t> &reply)
 
 bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
 {
-    const auto pause = [this](int ms) {
+    bool paused = false;
+    const auto pause = [this, &paused](int ms) {
+        paused = paused || ms > 0;
         return ms <= 0 || SleepUntil(TClock::now() + std::chrono::milliseconds(ms));
     };
     if (!pause(FOptions.DelayMs))
@@ -265,10 +280,15 @@ bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
         if (cutAt && i == cutAt && !pause(FOptions.CutFailMs))
             return false;
         if (FOptions.Pace) {
-            FNextSlot = std::max(FNextSlot, TClock::now());
+            // On a cable the far end has a byte only when its last bit is out,
+            // and the board answers as soon as the host's last byte is in: a
+            // late wake-up of ours does not lengthen the line's time.
+            const auto ready = FOptions.Cable && !paused ? FInSlot : TClock::now();
+            FNextSlot = std::max(FNextSlot, ready) + (FOptions.Cable ? ByteTime : 0ns);
             if (!SleepUntil(FNextSlot))
                 return false;
-            FNextSlot += ByteTime;
+            if (!FOptions.Cable)
+                FNextSlot += ByteTime;
         }
         if (!WriteAll(&reply[i], 1))
             return false;

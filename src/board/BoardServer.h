@@ -16,6 +16,7 @@ struct TBoardOptions
 {
     TBoardFaults Faults;
     bool Pace = false;         // output at the wire rate of 19200 baud 8N1
+    bool Cable = false;        // both ways at that rate, each byte there after its wire time
     int SplitDelayMs = 0;      // > 0: every reply in single bytes, this far apart
     int DelayMs = 0;           // processing time before each reply
     int LateQMs = 0;           // > 0: the first "Q" waits this much longer
@@ -68,7 +69,7 @@ private:
     using TClock = std::chrono::steady_clock;
 
     void Serve();
-    void HandleInput(const uint8_t *data, size_t count);
+    void HandleInput(const uint8_t *data, size_t count, TClock::time_point at);
     void SendReply(const std::vector<uint8_t> &reply);
     // Delays, holds and paces the reply as the options say; false when cut short.
     bool SendBytes(const std::vector<uint8_t> &reply);
@@ -99,6 +100,7 @@ private:
     bool FQSent = false; // a "Q" has gone out (--late-q holds only the first)
     TClock::time_point FEpoch;
     TClock::time_point FNextSlot;
+    TClock::time_point FInSlot; // when the host's last byte has come down the wire
     std::mutex FTimesLock;
     std::vector<double> FTurnaroundUs;
     TClock::time_point FReplySentAt;

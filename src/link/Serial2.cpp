@@ -5,6 +5,8 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,12 +16,11 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <utility>
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -135,16 +136,12 @@ struct TSerialRelay
     uint64_t Ticket = 0;  // the hand-over in flight
     TState State = Idle;
     int GuiDepth = 0;     // owner's thread only: hand-overs being served
-    std::atomic<int> OwnerCpu{-1}; // where the owner's thread last served one
 };
 
 // What the event thread knows of the port it watches.
 struct TSerial::TLineWatch
 {
     uint32_t Generation = 0;
-    int Cpu = -1;             // the processor this thread waits on
-    bool HupSeen = false;     // hung up with bytes still waiting
-    uint32_t ReadsAtHup = 0;  // FReadCount when they were last handed over
     bool ModemLines = false;  // TIOCMGET works (not on a pseudo-terminal)
     int ModemBits = 0;
     bool Counters = false;    // TIOCGICOUNT works: breaks can be seen
@@ -162,6 +159,19 @@ TSerial::TSerial(QObject *owner)
       FThread(std::make_unique<TEventThread>(this))
 {
     FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Received data is read where it is handled: a thread between the port
+    // and its handler costs several processor switches per round trip.
+    FRxNotifier = new QSocketNotifier(QSocketNotifier::Read, this);
+    connect(FRxNotifier, &QSocketNotifier::activated, this, [this] { RxReady(); });
+    FRxResume = new QTimer(this);
+    FRxResume->setSingleShot(true);
+    FRxResume->setInterval(UndrainedNapMs);
+    connect(FRxResume, &QTimer::timeout, this, [this] {
+        if (FActive) {
+            FRxNotifier->setEnabled(true);
+            RxReady();
+        }
+    });
 }
 
 TSerial::~TSerial()
@@ -291,8 +301,25 @@ void TSerial::Open()
     SetSignal(1, true);
     SetSignal(0, true);
     SetEventMask(OpenEventMask);
+    FRxHead = FRxTail = 0;
+    FMessage = TMessageAssembly();
+    WatchRx(true);
     if (!FThread->isRunning())
         FThread->start();
+}
+
+void TSerial::WatchRx(bool on)
+{
+    FRxResume->stop();
+    FRxHeld = false;
+    if (!on) {
+        FRxNotifier->setEnabled(false);
+        return;
+    }
+    // Setting the socket leaves the notifier disabled.
+    if (FRxNotifier->socket() != FHandle)
+        FRxNotifier->setSocket(FHandle);
+    FRxNotifier->setEnabled(true);
 }
 
 void TSerial::ApplySettings(int fd)
@@ -396,6 +423,8 @@ void TSerial::Close(bool lineLost)
     }
     FLowLatencyOn = false;
     FActive = false;
+    WatchRx(false);
+    FRxHead = FRxTail = 0;
     FClosing = true;
     SetEventMask(0);
     // Closed from inside a handler: the thread is parked in that hand-over
@@ -480,31 +509,49 @@ void TSerial::WriteBytes(const char *data, size_t length, long long timeoutMs)
 
 int TSerial::ReadChar(uint8_t &ch)
 {
-    int code = 0;
-    const int n = ReadByte(FHandle, ch, code);
-    if (code)
-        Fail(code);
-    return n;
+    if (FRxHead == FRxTail) {
+        // During an announcement the driver was emptied by the read that
+        // raised it, and bytes that came since raise the next one.
+        if (FInRx && FRxDrained)
+            return 0;
+        int code = 0;
+        FillRx(code);
+        if (code)
+            Fail(code);
+        if (FRxHead == FRxTail)
+            return 0;
+    }
+    ch = FRxBuffer[FRxHead++];
+    ++FReadCount;
+    return 1;
 }
 
-int TSerial::ReadByte(int fd, uint8_t &ch, int &code)
+void TSerial::FillRx(int &code)
 {
     code = 0;
-    if (fd < 0)
-        return 0;
+    if (FRxHead > 0) {
+        std::memmove(FRxBuffer, FRxBuffer + FRxHead, FRxTail - FRxHead);
+        FRxTail -= FRxHead;
+        FRxHead = 0;
+    }
+    const int fd = FHandle;
+    const size_t room = sizeof FRxBuffer - FRxTail;
+    if (fd < 0 || room == 0)
+        return;
     for (;;) {
-        uint8_t b = 0;
-        const ssize_t n = ::read(fd, &b, 1);
-        if (n == 1) {
-            ch = b;
-            ++FReadCount;
-            return 1;
+        const ssize_t n = ::read(fd, FRxBuffer + FRxTail, room);
+        if (n > 0) {
+            FRxTail += static_cast<size_t>(n);
+            FRxDrained = static_cast<size_t>(n) < room;
+            return;
         }
         if (n < 0 && errno == EINTR)
             continue;
+        // Raw mode without a minimum: an empty queue reads as 0 bytes.
+        FRxDrained = true;
         if (n < 0 && errno != EAGAIN)
             code = errno;
-        return 0;
+        return;
     }
 }
 
@@ -528,7 +575,7 @@ void TSerial::UpdateStatus()
         HandleError();
         return;
     }
-    FRxCount = rx;
+    FRxCount = rx + static_cast<int>(FRxTail - FRxHead);
     FTxCount = tx;
 }
 
@@ -624,72 +671,27 @@ void TSerial::EventCycle(TLineWatch &watch)
     if (watch.Generation != generation)
         StartWatch(watch, fd, generation);
 
-    FollowOwner(watch);
-    const uint32_t mask = FEventMask;
-    const bool watchRx = (mask & EvRxChar) != 0;
-    pollfd fds[2] = {{FWakeFd, POLLIN, 0}, {watchRx ? fd : -1, POLLIN, 0}};
+    pollfd wake{FWakeFd, POLLIN, 0};
     const bool polled = watch.ModemLines || watch.Counters || FTxPending || FWakeFd < 0;
-    const int n = ::poll(fds, 2, polled ? LinePollMs : -1);
+    const int n = ::poll(&wake, 1, polled ? LinePollMs : -1);
     const int failure = n < 0 && errno != EINTR ? errno : 0;
-    if (fds[0].revents)
+    if (wake.revents)
         DrainWake();
-    uint32_t events = 0;
-    const short line = fds[1].revents;
-    if (line & (POLLHUP | POLLERR | POLLNVAL)) {
-        // Hung up (adapter pulled out, far end of a pseudo-terminal gone).
-        // Bytes that came before it are handed over first, as long as the
-        // handler takes them; then the loss is reported once and the port
-        // closed, so that nothing waits on the dead descriptor.
-        int waiting = 0;
-        if (::ioctl(fd, FIONREAD, &waiting) != 0)
-            waiting = 0;
-        const uint32_t reads = FReadCount;
-        if (waiting > 0 && (!watch.HupSeen || reads != watch.ReadsAtHup)) {
-            watch.HupSeen = true;
-            watch.ReadsAtHup = reads;
-            events |= EvRxChar;
-        } else {
-            if (FActive && !Abandoned(generation))
-                HandOver([this, generation] {
-                    if (generation == FGeneration)
-                        LoseLine(EIO);
-                });
-            return;
-        }
-    } else if (line & POLLIN) {
-        events |= EvRxChar;
-    }
     if (failure && FActive)
         HandOver([this, failure] { HandleError(failure); });
     if (Abandoned(generation))
         return;
     if (failure)
         Nap(LinePollMs);
-    events = (events | LineChanges(watch, fd)) & mask;
+    // Received data is the owner's own business (RxReady).
+    const uint32_t events = LineChanges(watch, fd) & FEventMask & ~EvRxChar;
     if (events)
-        RaiseEvents(events, watch, fd, generation);
-}
-
-void TSerial::FollowOwner(TLineWatch &watch)
-{
-    // Every event ends in the owner's thread, so this thread is of use only
-    // where that one can run. Waking a thread on another processor costs
-    // more than the rest of a round trip: wait on the owner's processor.
-    const int cpu = FRelay->OwnerCpu;
-    if (cpu < 0 || cpu == watch.Cpu || cpu >= CPU_SETSIZE)
-        return;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    watch.Cpu = cpu;
-    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+        RaiseEvents(events, watch, generation);
 }
 
 void TSerial::StartWatch(TLineWatch &watch, int fd, uint32_t generation)
 {
-    const int cpu = watch.Cpu;
     watch = TLineWatch();
-    watch.Cpu = cpu;
     watch.Generation = generation;
     int bits = 0;
     watch.ModemLines = ::ioctl(fd, TIOCMGET, &bits) == 0;
@@ -730,34 +732,11 @@ uint32_t TSerial::LineChanges(TLineWatch &watch, int fd)
     return events;
 }
 
-void TSerial::RaiseEvents(uint32_t events, const TLineWatch &watch, int fd,
-                          uint32_t generation)
+void TSerial::RaiseEvents(uint32_t events, const TLineWatch &watch, uint32_t generation)
 {
-    const uint32_t readsBefore = FReadCount;
     const int bits = watch.ModemBits;
-    // Heap-held: a hand-over given up on destruction may still be finishing.
-    const auto plan = std::make_shared<TRxPlan>();
-    if (!HandOver([this, events, bits, plan] { *plan = RaiseOnGui(events, bits); })
-        || Abandoned(generation))
-        return;
-    if (plan->ThreadReads)
-        ReadMessages(*plan, fd, generation);
-    // A handler that leaves bytes unread must not make us spin.
-    if ((events & EvRxChar) && FReadCount == readsBefore)
-        Nap(UndrainedNapMs);
-}
-
-void TSerial::ReadMessages(const TRxPlan &plan, int fd, uint32_t generation)
-{
-    uint8_t b = 0;
-    int code = 0;
-    while (!Abandoned(generation) && ReadByte(fd, b, code) == 1) {
-        if (FMessage.Feed(b, plan.StartChar, plan.EndChar, plan.AppendCount)) {
-            HandOver([this, text = FMessage.MessageText] { RaiseMessage(text); });
-        }
-    }
-    if (code && !Abandoned(generation))
-        HandOver([this, code] { Fail(code); });
+    if (!Abandoned(generation))
+        HandOver([this, events, bits] { RaiseOnGui(events, bits); });
 }
 
 bool TSerial::Abandoned(uint32_t generation) const
@@ -784,7 +763,6 @@ bool TSerial::HandOver(std::function<void()> call)
                     return;  // given up by the thread
                 relay->State = TSerialRelay::Running;
             }
-            relay->OwnerCpu = sched_getcpu();
             ++relay->GuiDepth;
             call();
             --relay->GuiDepth;
@@ -829,9 +807,9 @@ void TSerial::DrainWake()
     [[maybe_unused]] const ssize_t got = ::read(FWakeFd, &count, sizeof count);
 }
 
-// ---- Owner's thread side of a hand-over ----
+// ---- Owner's thread ----
 
-TSerial::TRxPlan TSerial::RaiseOnGui(uint32_t events, int modemBits)
+void TSerial::RaiseOnGui(uint32_t events, int modemBits)
 {
     // Any handler may close the port or even destroy the component.
     const QPointer<TSerial> alive(this);
@@ -842,7 +820,7 @@ TSerial::TRxPlan TSerial::RaiseOnGui(uint32_t events, int modemBits)
             const TSignalChangeEvent handler = OnSignalChange;
             handler(this, line.Signal, (modemBits & line.Bit) != 0);
             if (!goOn())
-                return {};
+                return;
         }
     }
     for (const TNotifyLine &line : NotifyLines) {
@@ -850,27 +828,92 @@ TSerial::TRxPlan TSerial::RaiseOnGui(uint32_t events, int modemBits)
             const TNotifyEvent handler = this->*line.Handler;
             handler(this);
             if (!goOn())
-                return {};
+                return;
         }
     }
-    if (!(events & EvRxChar))
-        return {};
+}
+
+void TSerial::RxReady()
+{
+    if (!FActive)
+        return;
+    if (FInRx) {
+        // A handler that runs an event loop of its own (a message box) gets
+        // no second announcement from inside it. Held only now: enabling a
+        // notifier again wakes the event loop, too dear for every reply.
+        FRxNotifier->setEnabled(false);
+        FRxHeld = true;
+        return;
+    }
+    int code = 0;
+    FillRx(code);
+    if (FRxHead == FRxTail) {
+        // A pseudo-terminal whose other end is gone answers EIO.
+        if (code) {
+            Fail(code);
+            return;
+        }
+        // Nothing to read: a hung-up line (adapter pulled out) keeps saying
+        // so; the loss is reported once and the port closed, so that nothing
+        // waits on the dead descriptor. Bytes that came before it were read
+        // first.
+        pollfd line{FHandle, POLLIN, 0};
+        if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            LoseLine(EIO);
+        return;
+    }
+    const QPointer<TSerial> alive(this);
+    for (;;) {
+        const uint32_t readsBefore = FReadCount;
+        FInRx = true;
+        RaiseRx();
+        if (alive.isNull())
+            return;
+        FInRx = false;
+        if (!FActive)
+            return;
+        if (FRxHead == FRxTail) {
+            if (std::exchange(FRxHeld, false))
+                FRxNotifier->setEnabled(true);
+            return;
+        }
+        // Taken in part: the rest is announced at once, as the driver's
+        // queue would announce it.
+        if (FReadCount == readsBefore)
+            break;
+    }
+    // None taken: announced again after a pause, so that a handler that
+    // leaves them does not make us spin.
+    FRxHeld = false;
+    FRxNotifier->setEnabled(false);
+    FRxResume->start();
+}
+
+void TSerial::RaiseRx()
+{
     if (RxEventMode == rxNormal) {
         if (OnRxData) {
             const TNotifyEvent handler = OnRxData;
             handler(this);
         }
-        return {};
+        return;
     }
-    if (!OnMessage)
-        return {};
-    return {true, MessageStartChar, MessageEndChar, MessageAppendCount};
+    if (OnMessage)
+        ReadMessages();
 }
 
-void TSerial::RaiseMessage(const std::string &text)
+void TSerial::ReadMessages()
 {
-    if (OnMessage) {
-        const TRxMessageEvent handler = OnMessage;
-        handler(this, text);
+    const QPointer<TSerial> alive(this);
+    const uint32_t generation = FGeneration;
+    for (uint8_t b = 0; ReadChar(b) == 1;) {
+        if (!FMessage.Feed(b, MessageStartChar, MessageEndChar, MessageAppendCount))
+            continue;
+        if (OnMessage) {
+            const TRxMessageEvent handler = OnMessage;
+            handler(this, FMessage.MessageText);
+        }
+        if (alive.isNull() || Abandoned(generation))
+            return;
     }
 }

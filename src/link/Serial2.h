@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+class QSocketNotifier;
+class QTimer;
 class TUiServices;
 struct serial_struct;
 
@@ -31,8 +33,10 @@ using TSignalChangeEvent = std::function<void(QObject *sender, int signal, bool 
 class TSerial;
 struct TSerialRelay;
 
-// Waits for line events on the open port and hands them to the owner's
-// thread. Owned and joined by its TSerial.
+// Watches what only polling shows (modem lines, breaks, the transmit queue
+// running empty) and hands those events to the owner's thread. Received data
+// does not pass through it: the owner's event loop waits on the port itself.
+// Owned and joined by its TSerial.
 class TEventThread : public QThread
 {
 public:
@@ -139,14 +143,6 @@ protected:
 private:
     friend class TEventThread;
     struct TLineWatch;
-    struct TRxPlan
-    {
-        bool ThreadReads = false;
-        uint8_t StartChar = 0;
-        uint8_t EndChar = 0;
-        uint16_t AppendCount = 0;
-    };
-
     template <typename T>
     void Assign(T &field, const T &value);
     void Reapply();
@@ -162,7 +158,8 @@ private:
     void SetEventMask(uint32_t mask);
     bool Wake();
     void WriteBytes(const char *data, size_t length, long long timeoutMs);
-    int ReadByte(int fd, uint8_t &ch, int &code);
+    // Reads what the driver holds into the free end of FRxBuffer.
+    void FillRx(int &code);
     // text: the failure in the user's words, when the system's text for code
     // would mislead.
     void HandleError(int code, const std::string &text = std::string());
@@ -172,19 +169,20 @@ private:
     void EventLoop();
     void EventCycle(TLineWatch &watch);
     void StartWatch(TLineWatch &watch, int fd, uint32_t generation);
-    void FollowOwner(TLineWatch &watch);
     uint32_t LineChanges(TLineWatch &watch, int fd);
-    void RaiseEvents(uint32_t events, const TLineWatch &watch, int fd, uint32_t generation);
-    void ReadMessages(const TRxPlan &plan, int fd, uint32_t generation);
+    void RaiseEvents(uint32_t events, const TLineWatch &watch, uint32_t generation);
     bool Abandoned(uint32_t generation) const;
     bool HandOver(std::function<void()> call);
     void SetThreadIdle();
     void Nap(int milliseconds);
     void DrainWake();
 
-    // User-interface thread side of a hand-over.
-    TRxPlan RaiseOnGui(uint32_t events, int modemBits);
-    void RaiseMessage(const std::string &text);
+    // Owner's thread: line events handed over, and received data.
+    void RaiseOnGui(uint32_t events, int modemBits);
+    void RxReady();
+    void RaiseRx();
+    void ReadMessages();
+    void WatchRx(bool on);
 
     int FPort = 1;
     int FBaudrate = 9600;
@@ -213,10 +211,21 @@ private:
     std::atomic<bool> FTxPending{false};
     std::atomic<uint32_t> FEventMask{0};
     std::atomic<uint32_t> FGeneration{0};  // counts opens
-    std::atomic<uint32_t> FReadCount{0};   // bytes read, any thread
     int FWakeFd = -1;                      // eventfd that ends the thread's wait
 
-    TMessageAssembly FMessage;  // event thread only
+    // Owner's thread only.
+    TMessageAssembly FMessage;
+    QSocketNotifier *FRxNotifier = nullptr;
+    QTimer *FRxResume = nullptr;  // announces undrained bytes again
+    // Received bytes are taken from the driver in one read per
+    // announcement; ReadChar hands them out.
+    uint8_t FRxBuffer[256] = {};
+    size_t FRxHead = 0;
+    size_t FRxTail = 0;
+    bool FRxDrained = false;  // the last read left the driver empty
+    bool FInRx = false;       // an announcement's handler is running
+    bool FRxHeld = false;     // notifier off until that handler returns
+    uint32_t FReadCount = 0;  // bytes handed out
     std::shared_ptr<TSerialRelay> FRelay;
     std::unique_ptr<TEventThread> FThread;
 };

@@ -114,6 +114,26 @@ TEST(BoardServer, PacingHoldsTheWireRate)
     EXPECT_GE(seconds, 0.9);
 }
 
+// On a cable both directions take their wire time: 96 "Hello" written at
+// once reach the board over 50 ms, and their 192 bytes of "PP" come back over
+// 100 ms, the first of them one byte time after the last Hello is in.
+TEST(BoardServer, CableTakesBothDirectionsWireTime)
+{
+    TBoardOptions options;
+    options.Pace = options.Cable = true;
+    TBoardServer server(options);
+    THostEnd host(server.Start());
+    const auto t0 = TClock::now();
+    host.Send({0x01});
+    EXPECT_EQ(host.Read(2), Text("PP"));
+    EXPECT_GE(SecondsSince(t0), 3 * 0.00052);  // Hello in, then each P out
+    const auto t1 = TClock::now();
+    host.Send(TBytes(96, 0x01));
+    const TBytes got = host.Read(192);
+    EXPECT_EQ(got.size(), 192u);
+    EXPECT_GE(SecondsSince(t1), 0.0995);
+}
+
 TEST(BoardServer, SplitSendsRepliesByteByByte)
 {
     TBoardOptions options;
@@ -306,6 +326,7 @@ TEST(BoardArgs, OptionsMapToSwitches)
     };
     const TCase cases[] = {
         {{"--pace"}, [](const TBoardOptions &o) { return o.Pace; }},
+        {{"--cable"}, [](const TBoardOptions &o) { return o.Pace && o.Cable; }},
         {{"--delay", "0x10"}, [](const TBoardOptions &o) { return o.DelayMs == 16; }},
         {{"--usb-latency", "16"}, [](const TBoardOptions &o) { return o.UsbLatencyMs == 16; }},
         {{"--x-on-command", "0x05"},

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -109,8 +110,9 @@ void PrintWireRow(const TFigures &f)
                 f.Ok ? "" : "  FAILED");
 }
 
-// Starts a program with its standard output on outFd (-1: this one's).
-pid_t Spawn(const std::vector<std::string> &args, int outFd)
+// Starts a program with its standard output on outFd and its error output on
+// errFd (-1: this one's).
+pid_t Spawn(const std::vector<std::string> &args, int outFd, int errFd = -1)
 {
     std::vector<char *> argv;
     for (const std::string &arg : args)
@@ -120,6 +122,8 @@ pid_t Spawn(const std::vector<std::string> &args, int outFd)
     posix_spawn_file_actions_init(&actions);
     if (outFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    if (errFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
@@ -216,20 +220,34 @@ int UsbRow(int latencyMs)
 
 } // namespace
 
-// N paced virtual boards, each a varnel-board process of its own, and one
-// varnelpro-cli programming a full 16F877 on all of them: its wall time and
-// its own processor time (the boards' is theirs).
-bool GangRow(int boards, const std::string &hex, double &oneBoard)
+struct TRunCost
+{
+    double Wall = 0, Cpu = 0;
+    bool Ok = false;
+};
+
+double Seconds(const timeval &t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// N virtual boards paced to 19200 baud both ways, as on a cable, each a
+// varnel-board process of its own; runs the commands made for their devices at
+// once. Wall time to the last one's end; processor time of the commands only
+// (user + system, from wait4: the boards' is theirs).
+TRunCost RunOnBoards(int boards,
+                     const std::function<std::vector<std::vector<std::string>>(
+                             const std::vector<std::string> &)> &commands)
 {
     std::vector<pid_t> servers;
-    std::string devices;
+    std::vector<std::string> devices;
     bool ok = true;
     for (int b = 0; b < boards && ok; ++b) {
         int out[2];
         ok = ::pipe(out) == 0;
         if (!ok)
             break;
-        servers.push_back(Spawn({VARNEL_BOARD, "--pace"}, out[1]));
+        servers.push_back(Spawn({VARNEL_BOARD, "--cable"}, out[1]));
         ::close(out[1]);
         std::string device;
         char c;
@@ -237,34 +255,60 @@ bool GangRow(int boards, const std::string &hex, double &oneBoard)
             device += c;
         ::close(out[0]);
         ok = !device.empty();
-        devices += (devices.empty() ? "" : ",") + device;
+        devices.push_back(device);
     }
+    TRunCost cost;
     const auto start = std::chrono::steady_clock::now();
-    // Its summary is not this table's.
+    // Their own reports are not this table's.
     const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t cli = ok ? Spawn({VARNEL_CLI, "program", hex, "--chip", "16F877", "--devices",
-                                  devices, "-q"}, quiet)
-                         : -1;
+    std::vector<pid_t> runs;
+    if (ok) {
+        for (const std::vector<std::string> &command : commands(devices))
+            runs.push_back(Spawn(command, quiet, quiet));
+    }
     ::close(quiet);
-    int status = 0;
-    rusage usage = {};
-    ok = cli > 0 && ::wait4(cli, &status, 0, &usage) == cli && WIFEXITED(status)
-            && WEXITSTATUS(status) == 0;
-    const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6
-            + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    cost.Ok = ok && !runs.empty();
+    for (const pid_t run : runs) {
+        int status = 0;
+        rusage usage = {};
+        cost.Ok = run > 0 && ::wait4(run, &status, 0, &usage) == run && WIFEXITED(status)
+                && WEXITSTATUS(status) == 0 && cost.Ok;
+        cost.Cpu += Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    }
+    cost.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const pid_t server : servers) {
         ::kill(server, SIGTERM);
         ::waitpid(server, nullptr, 0);
     }
+    return cost;
+}
+
+// One varnelpro-cli programming a full 16F877 on N boards, beside N minimal C
+// hosts (one a board) doing the same work: the floor of this machine.
+bool GangRow(int boards, const std::string &hex, double &oneBoard)
+{
+    const TRunCost gang = RunOnBoards(boards, [&](const std::vector<std::string> &devices) {
+        std::string list;
+        for (const std::string &device : devices)
+            list += (list.empty() ? "" : ",") + device;
+        return std::vector<std::vector<std::string>>{
+                {VARNEL_CLI, "program", hex, "--chip", "16F877", "--devices", list, "-q"}};
+    });
+    const TRunCost floor = RunOnBoards(boards, [](const std::vector<std::string> &devices) {
+        std::vector<std::vector<std::string>> hosts;
+        for (const std::string &device : devices)
+            hosts.push_back({VARNEL_FLOOR_HOST, device});
+        return hosts;
+    });
     if (boards == 1)
-        oneBoard = wall;
-    std::printf("%6d %9.2f %8.3fx %9.2f %9.1f%%%s\n", boards, wall,
-                oneBoard > 0 ? wall / oneBoard : 0.0, cpu, 100.0 * cpu / wall,
-                ok ? "" : "  FAILED");
+        oneBoard = gang.Wall;
+    std::printf("%6d %9.2f %8.3fx %9.2f %9.1f%% %9.2f %9.1f%% %7.2fx%s\n", boards, gang.Wall,
+                oneBoard > 0 ? gang.Wall / oneBoard : 0.0, gang.Cpu, 100.0 * gang.Cpu / gang.Wall,
+                floor.Cpu, 100.0 * floor.Cpu / floor.Wall,
+                floor.Cpu > 0 ? gang.Cpu / floor.Cpu : 0.0,
+                gang.Ok && floor.Ok ? "" : "  FAILED");
     std::fflush(stdout);
-    return ok;
+    return gang.Ok && floor.Ok;
 }
 
 bool GangTable()
@@ -272,8 +316,8 @@ bool GangTable()
     const std::string hex =
             (std::filesystem::temp_directory_path() / "varnel-bench-full877.hex").string();
     WriteBytes(hex, FullImageHex(8192, 0x2001));
-    std::printf("%6s %9s %9s %9s %10s\n", "boards", "wall s", "x one", "host CPU s",
-                "of a core");
+    std::printf("%6s %9s %9s %9s %10s %9s %10s %8s\n", "boards", "wall s", "x one",
+                "host CPU s", "of a core", "floor s", "of a core", "x floor");
     double one = 0;
     bool ok = true;
     for (const int boards : {1, 2, 4, 8})
@@ -342,8 +386,9 @@ int main(int argc, char **argv)
     }
     if (wanted("gang")) {
         std::printf("Several boards from one command: varnelpro-cli programs a full 16F877\n"
-                    "on each of N paced virtual boards at once; wall time against one board\n"
-                    "and the command's own processor time.\n\n");
+                    "on each of N virtual boards paced to 19200 baud both ways, at once; wall\n"
+                    "time against one board and the command's own processor time, beside N\n"
+                    "minimal C hosts (bench_floor_host) doing the same on N boards.\n\n");
         std::fflush(stdout);
         ok = GangTable() && ok;
         std::printf("\n");

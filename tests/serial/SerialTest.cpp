@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -273,6 +274,57 @@ TEST_F(SerialTest, MessageModeAssemblesOneMessage)
     EXPECT_EQ(messages, std::vector<std::string>{"\x02" "A\x03\x09"});
     EXPECT_TRUE(allOnGui);
     EXPECT_EQ(Serial.RxWaiting(), 0);  // the 4 was read and dropped
+}
+
+// Bytes far beyond one read's worth, in order, whether the handler takes one
+// byte an announcement, a few, or everything there is.
+TEST_F(SerialTest, LongBurstsArriveWholeWhateverTheHandlerTakes)
+{
+    std::string sent;
+    for (int i = 0; i < 20000; ++i)
+        sent += char(i * 7 % 251);
+    for (const size_t take : {size_t(1), size_t(7), sent.size()}) {
+        std::string received;
+        Serial.OnRxData = [&](QObject *) {
+            uint8_t ch = 0;
+            for (size_t n = 0; n < take && Serial.ReadChar(ch) == 1; ++n)
+                received += char(ch);
+        };
+        Open();
+        std::thread farEnd([&] { Pty.Send(sent); });
+        const bool whole =
+                QTest::qWaitFor([&] { return received.size() >= sent.size(); }, 20000);
+        farEnd.join();
+        EXPECT_TRUE(whole) << take << ": " << received.size() << " bytes";
+        EXPECT_TRUE(received == sent) << take;
+        Serial.SetActive(false);
+    }
+}
+
+// A handler that shows a message box runs an event loop of its own: bytes
+// that come meanwhile wait for it to return instead of entering it again.
+TEST_F(SerialTest, HandlerInItsOwnEventLoopIsNotEnteredAgain)
+{
+    std::string received;
+    int depth = 0, deepest = 0;
+    Serial.OnRxData = [&](QObject *) {
+        deepest = std::max(deepest, ++depth);
+        for (uint8_t ch = 0; Serial.ReadChar(ch) == 1;)
+            received += char(ch);
+        if (received == "A") {
+            std::thread later([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                Pty.Send("B");
+            });
+            QTest::qWait(400);
+            later.join();
+        }
+        --depth;
+    };
+    Open();
+    Pty.Send("A");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == "AB"; }, 5000)) << received;
+    EXPECT_EQ(deepest, 1);
 }
 
 TEST_F(SerialTest, UndrainedBytesAreAnnouncedAgainWithoutSpinning)
