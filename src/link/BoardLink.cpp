@@ -20,7 +20,7 @@ constexpr int32_t IdleScanLength = 20;    // idle "X"/"Q" scan, whatever RxCount
 constexpr uint8_t ClosingReply = 'Q';     // the board's answer to End
 
 // Receive events are never nested: one that a modal box lets through is
-// replayed right after the running one, as the event thread would deliver it.
+// replayed right after the running one, as the port would announce it.
 struct TNestGuard
 {
     bool &Flag;
