@@ -165,7 +165,6 @@ TSerial::TSerial(QObject *owner)
     connect(FRxNotifier, &QSocketNotifier::activated, this, [this] { RxReady(); });
     FRxResume = new QTimer(this);
     FRxResume->setSingleShot(true);
-    FRxResume->setInterval(UndrainedNapMs);
     connect(FRxResume, &QTimer::timeout, this, [this] {
         if (FActive) {
             FRxNotifier->setEnabled(true);
@@ -300,6 +299,9 @@ void TSerial::Open()
     AskLowLatency(fd);
     SetSignal(1, true);
     SetSignal(0, true);
+    // A handler of an error above may have closed the port again.
+    if (!FActive)
+        return;
     SetEventMask(OpenEventMask);
     FRxHead = FRxTail = 0;
     FMessage = TMessageAssembly();
@@ -405,9 +407,12 @@ void TSerial::LoseLine(int code)
     if (!FActive)
         return;
     FLineLost = true;
+    // The dead line would go on announcing itself while the error is told.
+    WatchRx(false);
+    const QPointer<TSerial> alive(this);
     HandleError(code);
-    // A handler of the error may have closed the port already.
-    if (FActive)
+    // A handler of the error may have closed the port, or deleted us.
+    if (!alive.isNull() && FActive)
         Close(true);
 }
 
@@ -416,6 +421,8 @@ void TSerial::Close(bool lineLost)
     // Transfers never outlive their call, so there is nothing to abort, and
     // the queues are kept. A lost line refuses every request: asking would
     // only record more failures of the same cause.
+    WatchRx(false);
+    FRxHead = FRxTail = 0;
     if (!lineLost) {
         RestoreLowLatency(FHandle);
         SetSignal(1, false);
@@ -423,8 +430,6 @@ void TSerial::Close(bool lineLost)
     }
     FLowLatencyOn = false;
     FActive = false;
-    WatchRx(false);
-    FRxHead = FRxTail = 0;
     FClosing = true;
     SetEventMask(0);
     // Closed from inside a handler: the thread is parked in that hand-over
@@ -520,6 +525,10 @@ int TSerial::ReadChar(uint8_t &ch)
             Fail(code);
         if (FRxHead == FRxTail)
             return 0;
+        // Read outside an announcement: what the caller leaves is no longer
+        // in the driver to raise one, so it is announced from here.
+        if (!FInRx && FRxTail - FRxHead > 1 && FActive)
+            FRxResume->start(0);
     }
     ch = FRxBuffer[FRxHead++];
     ++FReadCount;
@@ -848,8 +857,14 @@ void TSerial::RxReady()
     int code = 0;
     FillRx(code);
     if (FRxHead == FRxTail) {
-        // A pseudo-terminal whose other end is gone answers EIO.
+        // A pseudo-terminal whose other end is gone answers EIO. Another
+        // failure is looked at again only after a pause: the notifier would
+        // go on firing on it, also inside a handler's own event loop.
         if (code) {
+            if (!LineGone(code)) {
+                FRxNotifier->setEnabled(false);
+                FRxResume->start(UndrainedNapMs);
+            }
             Fail(code);
             return;
         }
@@ -886,7 +901,7 @@ void TSerial::RxReady()
     // leaves them does not make us spin.
     FRxHeld = false;
     FRxNotifier->setEnabled(false);
-    FRxResume->start();
+    FRxResume->start(UndrainedNapMs);
 }
 
 void TSerial::RaiseRx()

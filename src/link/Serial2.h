@@ -80,7 +80,8 @@ public:
     void SetFlowMode(eFlowControl value);
     bool CheckParity() const { return FCheckParity; }
     void SetCheckParity(bool value);
-    // Bytes in the driver's queues; 0 when the port is closed.
+    // Bytes waiting to be read (in the driver's queue and ours) and bytes
+    // waiting to be sent; 0 when the port is closed.
     int RxWaiting();
     int TxWaiting();
 

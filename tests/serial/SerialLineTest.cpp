@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <time.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -69,6 +70,48 @@ TEST_F(SerialTest, HangUpIsRecordedOnceAndThePortGoesQuiet)
     EXPECT_EQ(Serial.ErrorCode(), EIO);
     EXPECT_TRUE(Boxes.Boxes.empty());
     EXPECT_TRUE(Serial.LineLost());
+}
+
+// The loss told to a handler that shows a box (an event loop of its own) or
+// that deletes the component: told once, never from inside itself.
+TEST_F(SerialTest, HangUpIsToldOnceToAHandlerThatWaitsOrDeletes)
+{
+    for (const bool deletes : {false, true}) {
+        TPty pty;
+        auto *serial = new TSerial;
+        Configure(*serial);
+        serial->SetDevicePath(pty.Path);
+        serial->OnRxData = [serial](QObject *) {
+            for (uint8_t ch = 0; serial->ReadChar(ch) == 1;) {
+            }
+        };
+        serial->SetActive(true);
+        ASSERT_TRUE(serial->Active());
+        int calls = 0, depth = 0, deepest = 0;
+        bool deleted = false;
+        serial->OnError = [&](QObject *) {
+            ++calls;
+            deepest = std::max(deepest, ++depth);
+            if (deletes && !deleted) {
+                deleted = true;  // its close reports errors on the way too
+                delete serial;
+            } else if (!deletes && depth < 20) {
+                QTest::qWait(50);
+            }
+            --depth;
+        };
+        pty.HangUp();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 3000)) << deletes;
+        QTest::qWait(300);
+        EXPECT_EQ(deepest, 1 + deletes) << deletes;
+        if (!deletes) {
+            EXPECT_EQ(calls, 1);
+        }
+        if (!deleted) {
+            EXPECT_FALSE(serial->Active());
+            delete serial;
+        }
+    }
 }
 
 TEST_F(SerialTest, WriteToAHungUpLineLosesItOnce)

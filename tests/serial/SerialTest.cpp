@@ -327,6 +327,46 @@ TEST_F(SerialTest, HandlerInItsOwnEventLoopIsNotEnteredAgain)
     EXPECT_EQ(deepest, 1);
 }
 
+// A read before any announcement takes the whole burst from the driver: what
+// it leaves must still be announced, although the driver has nothing left.
+TEST_F(SerialTest, BytesLeftByAReadOutsideAnAnnouncementAreAnnounced)
+{
+    Open();
+    Pty.Send("abc");
+    int waiting = 0;
+    for (int i = 0; i < 500 && waiting < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        waiting = Serial.RxWaiting();
+    }
+    ASSERT_EQ(waiting, 3);
+    uint8_t ch = 0;
+    ASSERT_EQ(Serial.ReadChar(ch), 1);
+    EXPECT_EQ(ch, 'a');
+    std::string received;
+    DrainOnRxData(&received);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == "bc"; }, 3000)) << received;
+}
+
+// Closing reports what fails on the way (a pseudo-terminal has no modem
+// lines) to a handler that may run an event loop: no data is announced then.
+TEST_F(SerialTest, NothingIsAnnouncedWhileThePortCloses)
+{
+    bool closing = false, announcedInClose = false;
+    DrainOnRxData();
+    Serial.OnRxData = [&, drain = Serial.OnRxData](QObject *sender) {
+        announcedInClose = announcedInClose || closing;
+        drain(sender);
+    };
+    Open();
+    Serial.OnError = [](QObject *) { QTest::qWait(50); };
+    Pty.Send("abc");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    closing = true;
+    Serial.SetActive(false);
+    closing = false;
+    EXPECT_FALSE(announcedInClose);
+}
+
 TEST_F(SerialTest, UndrainedBytesAreAnnouncedAgainWithoutSpinning)
 {
     int calls = 0;
