@@ -247,14 +247,17 @@ TRunCost RunOnBoards(int boards,
         ok = ::pipe(out) == 0;
         if (!ok)
             break;
-        servers.push_back(Spawn({VARNEL_BOARD, "--cable"}, out[1]));
+        const pid_t server = Spawn({VARNEL_BOARD, "--cable"}, out[1]);
         ::close(out[1]);
+        ok = server > 0;  // a -1 here would signal every process of ours below
+        if (ok)
+            servers.push_back(server);
         std::string device;
         char c;
         while (::read(out[0], &c, 1) == 1 && c != '\n')
             device += c;
         ::close(out[0]);
-        ok = !device.empty();
+        ok = ok && !device.empty();
         devices.push_back(device);
     }
     TRunCost cost;

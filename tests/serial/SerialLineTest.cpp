@@ -118,7 +118,7 @@ TEST_F(SerialTest, WriteToAHungUpLineLosesItOnce)
 {
     Open();
     Pty.HangUp();
-    // Before the event thread notices: the write itself finds the line gone.
+    // Before the event loop hears of it: the write itself finds the line gone.
     Serial.WriteChar(0x01);
     Serial.WriteString("abc");
     EXPECT_FALSE(Serial.Active());
