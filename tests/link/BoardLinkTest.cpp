@@ -518,7 +518,7 @@ TEST_F(LinkTest, SilentOrLostBoardEndsTheOperationAtItsGuard)
         }
         Line.Lost = c.Again.empty();
         if (!Line.Lost) {
-            EXPECT_EQ(Panel.TimerOn, c.Tick == W); // the watchdog is off for the whole erase
+            EXPECT_EQ(Panel.TimerOn, c.Tick == W); // an erase runs without the watchdog
             for (int i = 0; i < c.Limit - 1; ++i)
                 (Link.*c.Tick)();
             Rx(c.Again);
@@ -552,35 +552,6 @@ TEST_F(LinkTest, BytesBehindAFullBufferErrorWaitForTheNextEvent)
     EXPECT_EQ(Line.Queue.size(), 2u);
     Link.Serial1RxData();
     EXPECT_EQ(Line.Sent, std::string("\x0DY"));
-}
-
-TEST_F(LinkTest, BlankTestResults)
-{
-    const struct
-    {
-        char Reply;
-        const char *Box;
-        const char *Signal;
-    } cases[] = {{'Y', "box:info:Chip is blank.", "sound:chek"},
-                 {'R', "box:info:ROM is not blank.", "beep"},
-                 {'I', "box:info:ID is not blank.", "beep"},
-                 {'F', "box:info:Fuse is not blank.", "beep"},
-                 {'?', "box:info: blank.", nullptr}};
-    Chip(C671);
-    Ws.SoundAvailable = true;
-    for (const auto &c : cases) {
-        Link.EraseButtClick();
-        Rx("P");
-        Rx("Y");
-        EXPECT_FALSE(Panel.TimerOn);
-        Log.clear();
-        Rx(std::string(1, c.Reply));
-        TLog expected = {"c:0E", c.Box, "timer:start"};
-        if (c.Signal)
-            expected.insert(expected.begin(), c.Signal);
-        EXPECT_EQ(Only(Log, {"beep", "sound", "c:", "box", "timer:start"}), expected);
-        EXPECT_TRUE(Ready());
-    }
 }
 
 // Programming: failures and questions
@@ -718,27 +689,51 @@ TEST_F(LinkTest, RestOfACutShortFailedWordIsDroppedWhenItComes)
     }
 }
 
-TEST_F(LinkTest, NotBlankQuestion)
+// The blank test's answer: told after Erase on a chip without EEPROM, asked
+// about before programming.
+TEST_F(LinkTest, BlankTestAnswers)
 {
+    const auto Erase = &TBoardLink::EraseButtClick, Prog = &TBoardLink::ProgButtClick;
+    const auto told = [](const char *signal, const std::string &box) {
+        return signal ? TLog{signal, "c:0E", box, "timer:start"}
+                      : TLog{"c:0E", box, "timer:start"};
+    };
+    const auto asked = [](const std::string &what) {
+        return TLog{"box:ask:" + what + " is not blank. Continue?", "c:0E", "timer:start"};
+    };
     const struct
     {
+        void (TBoardLink::*Button)();
         char Reply;
         TAnswer Answer;
-        const char *Question;
-    } cases[] = {{'R', TAnswer::Yes, "box:ask:ROM is not blank. Continue?"},
-                 {'I', TAnswer::No, "box:ask:ID is not blank. Continue?"},
-                 {'F', TAnswer::Yes, "box:ask:Fuse is not blank. Continue?"},
-                 {'?', TAnswer::No, "box:ask: is not blank. Continue?"}};
+        TLog Expected;
+    } cases[] = {
+        {Erase, 'Y', TAnswer::Ok, told("sound:chek", "box:info:Chip is blank.")},
+        {Erase, 'R', TAnswer::Ok, told("beep", "box:info:ROM is not blank.")},
+        {Erase, 'I', TAnswer::Ok, told("beep", "box:info:ID is not blank.")},
+        {Erase, 'F', TAnswer::Ok, told("beep", "box:info:Fuse is not blank.")},
+        {Erase, '?', TAnswer::Ok, told(nullptr, "box:info: blank.")},
+        {Prog, 'R', TAnswer::Yes, asked("ROM")},
+        {Prog, 'I', TAnswer::No, asked("ID")},
+        {Prog, 'F', TAnswer::Yes, asked("Fuse")},
+        {Prog, '?', TAnswer::No, asked("")},
+    };
     Chip(C671);
-    Image(8, 0);
     for (const auto &c : cases) {
-        Link.ProgButtClick();
+        SCOPED_TRACE((c.Button == Erase ? "erase " : "program ") + std::string(1, c.Reply));
+        Fresh();
+        Image(8, 0);
+        Ws.SoundAvailable = c.Button == Erase;
+        (Link.*c.Button)();
         Rx("P");
         Rx("Y");
+        if (c.Button == Erase) {
+            EXPECT_FALSE(Panel.TimerOn);
+        }
         Log.clear();
         Ui.Answers = {c.Answer};
         Rx(std::string(1, c.Reply));
-        EXPECT_EQ(Boxes(), TLog{c.Question});
+        EXPECT_EQ(Only(Log, {"beep", "sound", "c:", "box", "timer:start"}), c.Expected);
         EXPECT_EQ(Line.Sent.back(), '\x0E');
         EXPECT_TRUE(Panel.TimerOn);
         if (c.Answer == TAnswer::Yes) {
@@ -750,7 +745,6 @@ TEST_F(LinkTest, NotBlankQuestion)
         } else {
             EXPECT_TRUE(Ready());
         }
-        Ws.ResetVars(Panel);
     }
 }
 
