@@ -649,7 +649,6 @@ TEST_F(LinkTest, RestOfACutShortFailedWordIsDroppedWhenItComes)
         const bool endSent = c.Flag == EP;
         // What the board still owes: the filler, the low byte and End's "Q".
         const std::string rest = std::string(1, '\0') + char(c.Low) + (endSent ? "Q" : "");
-        Ui.WhileBoxOpen = nullptr;
         if (c.When == DuringBox)
             Ui.WhileBoxOpen = [&] { Rx(rest); };
         At(c.Flag, c.Step);
