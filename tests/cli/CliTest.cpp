@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +15,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -70,9 +69,11 @@ protected:
         ASSERT_TRUE(Assembled) << "gpasm failed on the HEX test programs";
     }
 
+public:
     static std::string Hex(const std::string &name) { return Dir->File(name + ".hex"); }
     static std::string Scratch(const std::string &name) { return Dir->File(name); }
 
+protected:
     static TRun Cli(const std::vector<std::string> &args, const std::string &prefix = "")
     {
         return RunCli(args, (Dir->Path / "stderr.txt").string(), prefix);
@@ -93,43 +94,54 @@ struct TImageCase
     const char *Configuration; // as the assembler's __config line asks
     const char *LastWord;
     const char *ProgEnd;
-    const char *PadLine;  // one line of the --dump output
-    const char *OscCal;   // nullptr: no OSCCAL line
+    std::vector<std::string> PadLines; // lines of the --dump output
+    const char *OscCal;                // nullptr: no OSCCAL line
 };
 
-const TImageCase ImageCases[] = {
-    {"eeprom84", "16F84", "1A2B", "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF",
-     "03FB = 2ABC", "0400 (1024)", "03F8: 0000 3FFF 1234 2ABC 3FFF 3FFF 3FFF 3FFF", nullptr},
-    {"eeprom84", "16F84", "1A2B", nullptr, nullptr, nullptr,
-     "0000:   48   65   6C   6C   6F   2C   20   63     Hello,.c", nullptr},
-    {"bank877", "16F877", "FFFF", nullptr, "1FFF = 0ABC", "2000 (8192)",
-     "1FF8: 0001 0002 0003 0004 0005 0006 1234 0ABC", nullptr},
-    {"osccal671", "12C671", "00C5",
-     "3F74  WDT off, MCLRE off, PWRTE off, Oscillator INTIO, Code Protect OFF", "03FF = 347C",
-     "0400 (1024)", "03F8: 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 347C", "347C (RETLW 0x7C)"},
-};
-
-TEST_F(CliTest, HexInfoShowsTheAssembledImages)
+// Each image also as INHX32, which today's toolchains write: it must load
+// into the same image as its INHX8M twin.
+TEST_F(CliTest, HexInfoShowsTheAssembledImagesInEitherFormat)
 {
-    for (const TImageCase &c : ImageCases) {
+    const TImageCase cases[] = {
+        {"eeprom84", "16F84", "1A2B", "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF",
+         "03FB = 2ABC", "0400 (1024)",
+         {"03F8: 0000 3FFF 1234 2ABC 3FFF 3FFF 3FFF 3FFF",
+          "0000:   48   65   6C   6C   6F   2C   20   63     Hello,.c"},
+         nullptr},
+        {"bank877", "16F877", "FFFF", nullptr, "1FFF = 0ABC", "2000 (8192)",
+         {"1FF8: 0001 0002 0003 0004 0005 0006 1234 0ABC"}, nullptr},
+        {"osccal671", "12C671", "00C5",
+         "3F74  WDT off, MCLRE off, PWRTE off, Oscillator INTIO, Code Protect OFF",
+         "03FF = 347C", "0400 (1024)", {"03F8: 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 3FFF 347C"},
+         "347C (RETLW 0x7C)"},
+    };
+    for (const TImageCase &c : cases) {
         SCOPED_TRACE(c.File);
         const TRun run = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
         ASSERT_EQ(run.Status, 0) << Show(run);
-        EXPECT_EQ(FieldLine(run.Out, "ID"), c.Id);
-        if (c.Configuration) {
-            EXPECT_EQ(FieldLine(run.Out, "Configuration"), c.Configuration);
-        }
-        if (c.LastWord) {
-            EXPECT_EQ(FieldLine(run.Out, "Last word"), c.LastWord);
-        }
-        if (c.ProgEnd) {
-            EXPECT_EQ(FieldLine(run.Out, "ProgEnd"), c.ProgEnd);
-        }
-        EXPECT_NE(run.Out.find(std::string("\n") + c.PadLine), std::string::npos) << run.Out;
-        if (c.OscCal) {
-            EXPECT_EQ(FieldLine(run.Out, "OSCCAL"), c.OscCal);
-        }
         EXPECT_EQ(run.Err, "");
+        EXPECT_EQ(FieldLine(run.Out, "ID"), c.Id);
+        const std::pair<const char *, const char *> fields[] = {
+            {"Configuration", c.Configuration}, {"Last word", c.LastWord},
+            {"ProgEnd", c.ProgEnd}};
+        for (const auto &[name, value] : fields) {
+            if (value) {
+                EXPECT_EQ(FieldLine(run.Out, name), value);
+            }
+        }
+        EXPECT_EQ(FieldLine(run.Out, "OSCCAL"), c.OscCal ? c.OscCal : "(no OSCCAL line)");
+        for (const std::string &pad : c.PadLines)
+            EXPECT_NE(run.Out.find("\n" + pad), std::string::npos) << run.Out;
+
+        const std::string twin = Scratch(std::string(c.File) + "-32.hex");
+        const std::string cmd = "gpasm -a inhx32 -o " + Quote(twin) + " "
+                + Quote(std::string(VARNEL_HEX_TEST_DATA) + "/" + c.File + ".asm")
+                + " >/dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(ReadBytes(twin).rfind(":020000040000FA", 0), 0u);
+        const TRun inhx32 = Cli({"hexinfo", twin, "--chip", c.Chip, "--dump"});
+        ASSERT_EQ(inhx32.Status, 0) << Show(inhx32);
+        EXPECT_EQ(inhx32.Out, run.Out);
     }
 }
 
@@ -158,7 +170,6 @@ TEST_F(CliTest, ProgramReadVerifyRoundTrips)
         EXPECT_EQ(run.Status, 0) << Show(run);
         EXPECT_NE(run.Err.find("Data verified."), std::string::npos) << run.Err;
 
-        // What was read is the file, word for word, byte for byte.
         const TRun original = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
         const TRun copy = Cli({"hexinfo", read, "--chip", c.Chip, "--dump"});
         ASSERT_EQ(copy.Status, 0) << Show(copy);
@@ -166,151 +177,132 @@ TEST_F(CliTest, ProgramReadVerifyRoundTrips)
     }
 }
 
-struct TFailureCase
+// "@name" in text is the assembled file name.hex, "%name" the scratch file name.
+std::string Expand(const std::string &text)
 {
-    const char *Name;
-    std::vector<std::string> Args; // "@name" is the assembled file, "%name" a scratch file
-    int Status;
-    const char *Message;
-};
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t mark = text.find_first_of("@%", at);
+        out += text.substr(at, mark - at);
+        if (mark == std::string::npos)
+            break;
+        at = std::min(text.find_first_of(" :", mark), text.size());
+        const std::string name = text.substr(mark + 1, at - mark - 1);
+        out += text[mark] == '@' ? CliTest::Hex(name) : CliTest::Scratch(name);
+    }
+    return out;
+}
 
 TEST_F(CliTest, EachFailureHasItsExitCodeAndMessage)
 {
     std::ofstream(Scratch("bad.hex")) << ":020000000528D1\n:08000800090083168601831232X\n"
                                          ":00000001FF\n";
-    const TFailureCase cases[] = {
-        {"unknown chip", {"hexinfo", "@eeprom84", "--chip", "16F85"}, 1, "Unknown chip \"16F85\""},
-        {"bad ID", {"program", "@eeprom84", "--chip", "16F84", "--id", "12G4"}, 1, "--id takes"},
-        {"no file", {"verify", "--chip", "16F84", "--simulate"}, 1, "needs a HEX file"},
-        {"unknown fuse", {"hexinfo", "@eeprom84", "--chip", "16F84", "--fuse", "FOO=on"}, 1,
-         "Unknown fuse \"FOO\" for 16F84"},
-        {"code protect declined",
-         {"program", "@eeprom84", "--chip", "16C61", "--simulate", "--fuse", "CodeProtect=ON"},
-         1, "No terminal to answer on"},
-        {"refused file", {"program", "%bad.hex", "--chip", "16F84", "--simulate"}, 2,
-         "There was a data problem in the HEX file on line 2."},
-        {"no OSCCAL value", {"program", "@eeprom84", "--chip", "12C671", "--simulate"}, 2,
-         "There is no OSCCAL value listed in the HEX file."},
-        {"failed word",
-         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault",
-          "fail-word=3"},
-         3, "ROM verify error at address 0003"},
-        {"board error report",
-         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault", "x-at=5"},
-         3, "Serial data error."},
-        {"failed ID", {"program", "@bank877", "--chip", "16F877", "--simulate", "--board-fault",
-                       "fail-id"},
-         3, "Programming ID failed."},
-        {"not blank, declined",
-         {"program", "@osccal671", "--chip", "12C671", "--simulate", "--board-image",
-          "@osccal671"},
-         3, "ROM is not blank. Continue?"},
-        {"port cannot be opened", {"erase", "--chip", "16F84", "--device", "%missing-tty"}, 3,
-         "There appears to be a problem accessing the COM Port"},
-        {"ROM mismatch", {"verify", "@eeprom84", "--chip", "16F84", "--simulate"}, 4,
-         "ROM verify error at address 0000"},
-        {"ID mismatch",
-         {"verify", "@eeprom84", "--chip", "16F84", "--simulate", "--board-image", "@eeprom84",
-          "--id", "0"},
-         4, "ID error."},
-        {"fuse mismatch",
-         {"verify", "@eeprom84", "--chip", "16F84", "--simulate", "--board-image", "@eeprom84",
-          "--fuse", "WDT=on"},
-         4, "Fuse error."},
-        {"board falls silent",
-         {"program", "@eeprom84", "--chip", "16F84", "--simulate", "--board-fault",
-          "silent-from=6"},
-         5, "No response from programmer board"},
-    };
-    for (const TFailureCase &c : cases) {
-        SCOPED_TRACE(c.Name);
-        std::vector<std::string> args;
-        for (const std::string &arg : c.Args) {
-            if (!arg.empty() && arg[0] == '@')
-                args.push_back(Hex(arg.substr(1)));
-            else if (!arg.empty() && arg[0] == '%')
-                args.push_back(Scratch(arg.substr(1)));
-            else
-                args.push_back(arg);
-        }
-        const TRun run = Cli(args);
-        EXPECT_EQ(run.Status, c.Status) << Show(run);
-        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << Show(run);
-    }
-}
-
-// A file or a FIFO given as the device is no port: nothing is written to it.
-TEST_F(CliTest, DeviceThatIsNoTerminalIsRefusedUntouched)
-{
+    // Neither a file nor a FIFO given as the device may be written to; the
+    // FIFO is held open for reading so that a write would land in the pipe.
     const std::string file = Scratch("not-a-port.hex");
     const std::string fifo = Scratch("not-a-port.fifo");
     WriteBytes(file, ":00000001FF\n");
     ::unlink(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    // Held open for reading so that a write would land in the pipe.
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    for (const std::string &device : {file, fifo}) {
-        SCOPED_TRACE(device);
-        const TRun run = Cli({"erase", "--chip", "16F84", "--device", device});
-        EXPECT_EQ(run.Status, 3) << Show(run);
-        EXPECT_NE(run.Err.find("There appears to be a problem accessing the COM Port\n"
-                               + device + ": not a serial device"),
-                  std::string::npos)
-            << Show(run);
+    // A line that nobody answers: a pseudo-terminal whose master stays unread.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string silent = ptsname(master);
+    const struct
+    {
+        const char *Name;
+        std::string Args; // split at spaces, then expanded
+        int Status;
+        const char *Message; // expanded
+    } cases[] = {
+        {"unknown chip", "hexinfo @eeprom84 --chip 16F85", 1, "Unknown chip \"16F85\""},
+        {"bad ID", "program @eeprom84 --chip 16F84 --id 12G4", 1, "--id takes"},
+        {"no file", "verify --chip 16F84 --simulate", 1, "needs a HEX file"},
+        {"unknown fuse", "hexinfo @eeprom84 --chip 16F84 --fuse FOO=on", 1,
+         "Unknown fuse \"FOO\" for 16F84"},
+        {"code protect declined",
+         "program @eeprom84 --chip 16C61 --simulate --fuse CodeProtect=ON", 1,
+         "No terminal to answer on"},
+        {"unknown format", "read --chip 16F84 --simulate --format inhx16 -o %never.hex", 1,
+         "--format takes inhx8m or inhx32, not \"inhx16\"."},
+        {"format without a file", "read --chip 16F84 --simulate --format inhx32", 1,
+         "--format needs --output FILE."},
+        {"refused file", "program %bad.hex --chip 16F84 --simulate", 2,
+         "There was a data problem in the HEX file on line 2."},
+        {"no OSCCAL value", "program @eeprom84 --chip 12C671 --simulate", 2,
+         "There is no OSCCAL value listed in the HEX file."},
+        {"failed word", "program @eeprom84 --chip 16F84 --simulate --board-fault fail-word=3", 3,
+         "ROM verify error at address 0003"},
+        {"board error report", "program @eeprom84 --chip 16F84 --simulate --board-fault x-at=5",
+         3, "Serial data error."},
+        {"failed ID", "program @bank877 --chip 16F877 --simulate --board-fault fail-id", 3,
+         "Programming ID failed."},
+        {"not blank, declined",
+         "program @osccal671 --chip 12C671 --simulate --board-image @osccal671", 3,
+         "ROM is not blank. Continue?"},
+        {"port cannot be opened", "erase --chip 16F84 --device %missing-tty", 3,
+         "There appears to be a problem accessing the COM Port"},
+        {"file as device", "erase --chip 16F84 --device %not-a-port.hex", 3,
+         "There appears to be a problem accessing the COM Port\n%not-a-port.hex: not a serial "
+         "device"},
+        {"FIFO as device", "erase --chip 16F84 --device %not-a-port.fifo", 3,
+         "There appears to be a problem accessing the COM Port\n%not-a-port.fifo: not a serial "
+         "device"},
+        // A FIFO as the HEX file would wait for a writer forever.
+        {"FIFO as HEX file", "hexinfo %not-a-port.fifo --chip 16F84", 2,
+         "There was a problem loading the HEX file.\n%not-a-port.fifo: not a regular file"},
+        {"FIFO as HEX file to verify",
+         "verify %not-a-port.fifo --chip 16F84 --simulate --log %fifo-log.jsonl", 2,
+         "There was a problem loading the HEX file.\n%not-a-port.fifo: not a regular file"},
+        {"ROM mismatch", "verify @eeprom84 --chip 16F84 --simulate", 4,
+         "ROM verify error at address 0000"},
+        {"ID mismatch",
+         "verify @eeprom84 --chip 16F84 --simulate --board-image @eeprom84 --id 0", 4,
+         "ID error."},
+        {"fuse mismatch",
+         "verify @eeprom84 --chip 16F84 --simulate --board-image @eeprom84 --fuse WDT=on", 4,
+         "Fuse error."},
+        {"board falls silent",
+         "program @eeprom84 --chip 16F84 --simulate --board-fault silent-from=6", 5,
+         "No response from programmer board"},
+        {"nobody answers", "read --chip 16F84 --device " + silent, 5,
+         "No response from programmer board"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> args;
+        std::istringstream words(c.Args);
+        for (std::string arg; words >> arg;)
+            args.push_back(Expand(arg));
+        const TRun run = Cli(args, "timeout -s KILL 20 ");
+        EXPECT_EQ(run.Status, c.Status) << Show(run);
+        EXPECT_NE(run.Err.find(Expand(c.Message)), std::string::npos) << Show(run);
     }
+    ::close(master);
+    EXPECT_FALSE(fs::exists(Scratch("never.hex")));
     EXPECT_EQ(ReadBytes(file), ":00000001FF\n");
     char byte = 0;
     EXPECT_LE(::read(reader, &byte, 1), 0);
     ::close(reader);
 }
 
-// A FIFO picked as the HEX file would wait for a writer forever.
-TEST_F(CliTest, HexFileThatIsAFifoIsRefusedAtOnce)
+// For the commands that need no test program.
+TRun CliAlone(const std::vector<std::string> &args)
 {
-    const std::string fifo = Scratch("image.fifo");
-    ::unlink(fifo.c_str());
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::vector<std::vector<std::string>> commands = {
-        {"hexinfo", fifo, "--chip", "16F84"},
-        {"verify", fifo, "--chip", "16F84", "--simulate", "--log", Scratch("fifo-log.jsonl")},
-    };
-    for (const auto &args : commands) {
-        SCOPED_TRACE(args[0]);
-        const TRun run = Cli(args, "timeout -s KILL 10 ");
-        EXPECT_EQ(run.Status, 2) << Show(run);
-        EXPECT_NE(run.Err.find("There was a problem loading the HEX file.\n" + fifo
-                               + ": not a regular file"),
-                  std::string::npos)
-            << Show(run);
-    }
-}
-
-// A line that nobody answers: a pseudo-terminal whose master stays unread.
-TEST_F(CliTest, SilentLineIsNoResponse)
-{
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
-    const TRun run = Cli({"read", "--chip", "16F84", "--device", slave});
-    ::close(master);
-    EXPECT_EQ(run.Status, 5) << Show(run);
-    EXPECT_NE(run.Err.find("No response from programmer board"), std::string::npos) << Show(run);
+    const TTempDir dir;
+    return RunCli(args, dir.File("stderr.txt"));
 }
 
 TEST(CliChips, ListsTheCatalogue)
 {
-    TTempDir dir;
-    const TRun run = RunCommand(Quote(VARNEL_CLI) + " chips", (dir.Path / "stderr.txt").string());
+    const TRun run = CliAlone({"chips"});
     ASSERT_EQ(run.Status, 0) << Show(run);
-    std::istringstream lines(run.Out);
-    std::string line;
-    std::vector<std::string> rows;
-    while (std::getline(lines, line))
-        rows.push_back(line);
-    ASSERT_EQ(rows.size(), 39u) << run.Out; // a heading and 38 chips
+    // A heading and 38 chips.
+    ASSERT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 39) << run.Out;
     // Name, program words, EEPROM bytes, socket pins, code-protect warning.
     const auto has = [&](const std::string &row) {
         return run.Out.find(row + "\n") != std::string::npos;
@@ -324,8 +316,7 @@ TEST(CliChips, ListsTheCatalogue)
 // The real machine, with adapters or without: either way the list ends well.
 TEST(CliPorts, ListsThisMachine)
 {
-    TTempDir dir;
-    const TRun run = RunCommand(Quote(VARNEL_CLI) + " ports", dir.Path / "stderr.txt");
+    const TRun run = CliAlone({"ports"});
     ASSERT_EQ(run.Status, 0) << Show(run);
     EXPECT_EQ(run.Err, "");
     std::istringstream lines(run.Out);
@@ -339,8 +330,7 @@ TEST(CliPorts, ListsThisMachine)
                 << line;
     }
     EXPECT_GE(count, 1);
-    const TRun chip = RunCommand(Quote(VARNEL_CLI) + " ports --chip 16F84",
-                                 dir.Path / "stderr.txt");
+    const TRun chip = CliAlone({"ports", "--chip", "16F84"});
     EXPECT_EQ(chip.Status, 1) << Show(chip);
     EXPECT_NE(chip.Err.find("--chip does not apply to ports."), std::string::npos);
 }
@@ -381,38 +371,10 @@ TEST_F(CliTest, FuseOverridesChangeTheirRuleBits)
               "3FF1  WDT off, PWRTE on, Oscillator XT, Code Protect OFF");
 }
 
-// What today's toolchains write: every program assembled as INHX32 loads into
-// the image of its INHX8M twin.
-TEST_F(CliTest, Inhx32TwinsDumpAsTheirInhx8mFiles)
-{
-    const struct
-    {
-        const char *File;
-        const char *Chip;
-    } cases[] = {{"eeprom84", "16F84"}, {"bank877", "16F877"}, {"osccal671", "12C671"}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.File);
-        const std::string twin = Scratch(std::string(c.File) + "-32.hex");
-        const std::string cmd = "gpasm -a inhx32 -o " + Quote(twin) + " "
-                + Quote(std::string(VARNEL_HEX_TEST_DATA) + "/" + c.File + ".asm")
-                + " >/dev/null";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-        ASSERT_EQ(ReadBytes(twin).rfind(":020000040000FA", 0), 0u);
-        const TRun original = Cli({"hexinfo", Hex(c.File), "--chip", c.Chip, "--dump"});
-        const TRun inhx32 = Cli({"hexinfo", twin, "--chip", c.Chip, "--dump"});
-        ASSERT_EQ(inhx32.Status, 0) << Show(inhx32);
-        EXPECT_EQ(inhx32.Out, original.Out);
-    }
-}
-
 // read -o in INHX32 only when asked: the INHX8M file behind one linear address
 // record of 0000, which srec_cat, gpdasm and the program itself read as the same.
 TEST_F(CliTest, ReadSavesInhx32OnlyWhenAsked)
 {
-    const std::string chip = Scratch("format-chip.hex");
-    TRun run = Cli({"program", Hex("eeprom84"), "--chip", "16F84", "--simulate",
-                    "--board-save", chip});
-    ASSERT_EQ(run.Status, 0) << Show(run);
     const std::string plain = Scratch("format-plain.hex");
     const std::string named = Scratch("format-named.hex");
     const std::string linear = Scratch("format-linear.hex");
@@ -420,9 +382,9 @@ TEST_F(CliTest, ReadSavesInhx32OnlyWhenAsked)
         {plain, {}}, {named, {"--format", "INHX8M"}}, {linear, {"--format", "inhx32"}}};
     for (const auto &r : reads) {
         std::vector<std::string> args = {"read", "--chip", "16F84", "--simulate",
-                                         "--board-image", chip, "-o", r.first};
+                                         "--board-image", Hex("eeprom84"), "-o", r.first};
         args.insert(args.end(), r.second.begin(), r.second.end());
-        run = Cli(args);
+        const TRun run = Cli(args);
         ASSERT_EQ(run.Status, 0) << Show(run);
     }
     EXPECT_EQ(ReadBytes(named), ReadBytes(plain));
@@ -446,27 +408,6 @@ TEST_F(CliTest, ReadSavesInhx32OnlyWhenAsked)
         EXPECT_FALSE(outputs[0].empty()) << tool;
         EXPECT_EQ(outputs[1], outputs[0]) << tool;
     }
-}
-
-TEST_F(CliTest, FormatNeedsAKnownNameAndAnOutput)
-{
-    const struct
-    {
-        std::vector<std::string> Args;
-        const char *Message;
-    } cases[] = {
-        {{"--format", "inhx16", "-o", Scratch("never.hex")},
-         "--format takes inhx8m or inhx32, not \"inhx16\"."},
-        {{"--format", "inhx32"}, "--format needs --output FILE."},
-    };
-    for (const auto &c : cases) {
-        std::vector<std::string> args = {"read", "--chip", "16F84", "--simulate"};
-        args.insert(args.end(), c.Args.begin(), c.Args.end());
-        const TRun run = Cli(args);
-        EXPECT_EQ(run.Status, 1) << Show(run);
-        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
-    }
-    EXPECT_FALSE(fs::exists(Scratch("never.hex")));
 }
 
 } // namespace
