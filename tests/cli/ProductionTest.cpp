@@ -153,7 +153,7 @@ TEST_F(ProductionTest, SerialNumbersStayWithChipsThatSucceed)
         int Status;
         const char *ChipId;   // the ID the virtual chip holds afterwards
         const char *FileNext; // the serial file afterwards
-        const char *Last;     // after "Programming complete."
+        const char *Last;     // after "Programming complete.", which a failed ID never sees
     } runs[] = {
         {nullptr, 0, "0100", "0x0101\n", "Data verified."},
         {nullptr, 0, "0101", "0x0102\n", "Data verified."},
