@@ -25,23 +25,21 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <fcntl.h>
 #include <fstream>
 #include <pty.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,13 +62,16 @@ protected:
         ASSERT_TRUE(Folder.Ok());
         Dir = Folder.Path;
     }
-    void TearDown() override
+    void TearDown() override { ClosePty(); }
+
+    void ClosePty()
     {
         Fm.reset();
         if (Master >= 0)
             close(Master);
         if (Slave >= 0)
             close(Slave);
+        Master = Slave = -1;
     }
 
     // A pseudo-terminal standing in for COM port n.
@@ -82,11 +83,28 @@ protected:
         setenv(TNoPorts::Name(n).c_str(), name, 1);
     }
 
-    void StartWindow()
+    void StartWindow(const char *chip = nullptr)
     {
         Fm = std::make_unique<TProjFm>(Ui);
         Fm->show();
         ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
+        if (chip)
+            Place(chip);
+    }
+
+    // The window on the built-in virtual board, once its panel has slid in.
+    std::unique_ptr<TSimulatedBoard> StartOnBoard()
+    {
+        std::string error;
+        auto board = TSimulatedBoard::Start(std::string(), error);
+        EXPECT_TRUE(board) << error;
+        if (!board)
+            return board;
+        Fm = std::make_unique<TProjFm>(Ui);
+        Fm->DeviceOverride = board->DevicePath();
+        Fm->show();
+        EXPECT_TRUE(WaitFor([this] { return Fm->BoardPanel->x() == 40; }));
+        return board;
     }
 
     std::string MasterBytes(int atLeast)
@@ -120,6 +138,15 @@ protected:
         Fm->LoadButt->click();
     }
 
+    // The caption names file, the HEX folder is hexDir and the program's
+    // folder is current again.
+    void ExpectShowing(const std::string &file, const std::string &hexDir)
+    {
+        EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <" + file + ">");
+        EXPECT_EQ(Fm->WorkState.HexDir, hexDir);
+        EXPECT_EQ(QDir::currentPath().toStdString() + "/", Fm->WorkState.ProgramDir);
+    }
+
     TWorkFolder Folder{"varnel-window"};
     TNoPorts NoPorts; // no port to find: the start-up box is answered and recorded
     std::string Dir;
@@ -129,16 +156,30 @@ protected:
     std::unique_ptr<TProjFm> Fm;
 };
 
+// A missing settings file is written naming port 1.
 TEST_F(Window, StartsReadyOnThePortOfTheSettingsFileAndSaysHello)
 {
-    { std::ofstream("varnel.dat", std::ios::binary) << "3\r\n"; }
-    PortOnPty(3);
-    StartWindow();
-    EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
-    EXPECT_TRUE(Ui.Boxes.empty());
-    EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
-    EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
-    EXPECT_EQ(ReadBytes("varnel.dat"), "3\r\n");
+    const struct
+    {
+        const char *Settings; // nullptr: no file
+        int Port;
+        const char *Written;
+    } cases[] = {{"3\r\n", 3, "3\r\n"}, {nullptr, 1, "1\r\n"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Port);
+        ClosePty();
+        Ui.Boxes.clear();
+        std::remove("varnel.dat");
+        if (c.Settings)
+            std::ofstream("varnel.dat", std::ios::binary) << c.Settings;
+        PortOnPty(c.Port);
+        StartWindow();
+        EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
+        EXPECT_TRUE(Ui.Boxes.empty());
+        EXPECT_EQ(Fm->windowTitle().toStdString(), AppCaption);
+        EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
+        EXPECT_EQ(ReadBytes("varnel.dat"), c.Written);
+    }
 }
 
 TEST_F(Window, ReadyBeforeTheFirstTick)
@@ -147,15 +188,6 @@ TEST_F(Window, ReadyBeforeTheFirstTick)
     EXPECT_EQ(Fm->StatusLabel->text().toStdString(), "Program Ready");
     EXPECT_EQ(Fm->windowTitle().toStdString(), AppTitle);
     EXPECT_EQ(Fm->WorkState.OpStep, -1);
-}
-
-TEST_F(Window, MissingSettingsFileIsWrittenAndPortOneUsed)
-{
-    PortOnPty(1);
-    StartWindow();
-    EXPECT_EQ(ReadBytes("varnel.dat"), "1\r\n");
-    EXPECT_EQ(MasterBytes(1), std::string(1, '\x01'));
-    EXPECT_TRUE(Ui.Boxes.empty());
 }
 
 TEST_F(Window, PortThatCannotBeOpenedGivesOneBoxAndStartUpGoesOn)
@@ -223,13 +255,11 @@ TEST_F(Window, CloseWithoutAskingWhenNothingIsUnsavedOrAnswerNo)
     EXPECT_TRUE(Fm->close());
 }
 
-// The program as the README's run command starts it: the built-in virtual
-// board announces itself, and a Read brings back the emulated chip.
+// The program as the README's run command starts it.
 TEST_F(Window, VirtualBoardAnnouncesItselfAndReadReturnsItsChip)
 {
-    std::string error;
-    auto board = TSimulatedBoard::Start(std::string(), error);
-    ASSERT_TRUE(board) << error;
+    auto board = StartOnBoard();
+    ASSERT_TRUE(board);
     TBoardChip chip;
     for (int i = 0; i < TBoardChip::RomWords; ++i)
         chip.Rom[i] = uint16_t((i * 37) & 0x3FFF);
@@ -238,19 +268,10 @@ TEST_F(Window, VirtualBoardAnnouncesItselfAndReadReturnsItsChip)
     chip.Id = 0x1234;
     chip.Config = 0x3FF1;
     board->Server().SetChip(chip);
-
-    Fm = std::make_unique<TProjFm>(Ui);
-    Fm->DeviceOverride = board->DevicePath();
-    Fm->show();
-    ASSERT_TRUE(WaitFor([this] { return Fm->BoardPanel->x() == 40; }));
     EXPECT_TRUE(Fm->BoardPanel->isVisible());
     EXPECT_TRUE(Ui.Boxes.empty());
 
-    const int f84 = FindChip("16F84");
-    Fm->ChipSelect->setCurrentIndex(f84);
-    Fm->ChipSelectChange(f84);
-    for (int step = 0; step < 4; ++step)
-        Fm->Timer1Timer();
+    Place("16F84");
     ASSERT_EQ(Fm->WorkState.RomSize, 1024);
 
     Fm->ReadButt->click();
@@ -269,12 +290,7 @@ TEST_F(Window, VirtualBoardAnnouncesItselfAndReadReturnsItsChip)
 
 TEST_F(Window, DefaultScreenKeepsTheImageButShowsNoChip)
 {
-    StartWindow();
-    const int f84 = FindChip("16F84");
-    Fm->ChipSelect->setCurrentIndex(f84);
-    Fm->ChipSelectChange(f84);
-    for (int step = 0; step < 4; ++step)
-        Fm->Timer1Timer();
+    StartWindow("16F84");
     Fm->WorkState.RomData.assign(1024, "16383");
     Fm->WorkState.EepData.assign(64, "255");
     Fm->SetDefaultScreen();
@@ -360,13 +376,8 @@ public:
 
 TEST_F(Window, StatusAndFuseCaptionsStayReadableWhileAReadRunsAndRefuseInput)
 {
-    std::string error;
-    auto board = TSimulatedBoard::Start(std::string(), error);
-    ASSERT_TRUE(board) << error;
-    Fm = std::make_unique<TProjFm>(Ui);
-    Fm->DeviceOverride = board->DevicePath();
-    Fm->show();
-    ASSERT_TRUE(WaitFor([this] { return Fm->BoardPanel->x() == 40; }));
+    auto board = StartOnBoard();
+    ASSERT_TRUE(board);
     Place("16F877");
     const int32_t word = Fm->WorkState.FuseWord;
 
@@ -376,16 +387,9 @@ TEST_F(Window, StatusAndFuseCaptionsStayReadableWhileAReadRunsAndRefuseInput)
     ASSERT_FALSE(Fm->FusePan->isEnabled());
     const QImage shot = Fm->grab().toImage();
     const QWidget *window = Fm.get();
-    struct
-    {
-        const char *Name;
-        QRect Rect;
-    } texts[] = {{"status", RectIn(Fm->StatusLabel, window, Fm->StatusLabel->rect())},
-                 {"Oscillator", RectIn(Fm->Label1, window, Fm->Label1->rect())},
-                 {"Code Protect", RectIn(Fm->Label2, window, Fm->Label2->rect())},
-                 {"ID", RectIn(Fm->Label3, window, Fm->Label3->rect())}};
-    for (const auto &t : texts)
-        EXPECT_GE(TextContrast(shot, t.Rect), 4.5) << t.Name;
+    for (const QLabel *l : {Fm->StatusLabel, Fm->Label1, Fm->Label2, Fm->Label3})
+        EXPECT_GE(TextContrast(shot, RectIn(l, window, l->rect())), 4.5)
+                << l->text().toStdString();
     for (int i = 0; i < FuseBoxCount; ++i) {
         const QCheckBox *box = Fm->FuseBox(i);
         EXPECT_GE(TextContrast(shot, RectIn(box, window, CaptionRect(box))), 4.5)
@@ -481,8 +485,7 @@ TEST_F(Window, LoadNeedsAChip)
 
 TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
 {
-    StartWindow();
-    Place("16F84");
+    StartWindow("16F84");
     mkdir((Dir + "/in").c_str(), 0755);
     mkdir((Dir + "/out").c_str(), 0755);
     const std::string in = Dir + "/in/first.hex";
@@ -494,9 +497,7 @@ TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
     Load(in);
     EXPECT_EQ(Ui.DialogDirs.back(), Dir + "/in");
     EXPECT_TRUE(Ui.Boxes.empty());
-    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <first.hex>");
-    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/in/");
-    EXPECT_EQ(QDir::currentPath().toStdString() + "/", Fm->WorkState.ProgramDir);
+    ExpectShowing("first.hex", Dir + "/in/");
     EXPECT_EQ(Fm->IDedit->text(), "1234");
     EXPECT_EQ(Fm->WorkState.FuseWord, 0x3FF5);
     EXPECT_EQ(Fm->StatusLabel->text(), "Program Ready");
@@ -517,9 +518,7 @@ TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
     Ui.SaveNames = {Dir + "/out/second.hex"};
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(Dir)));
     Fm->SaveButt->click();
-    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <second.hex>");
-    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/out/");
-    EXPECT_EQ(QDir::currentPath().toStdString() + "/", Fm->WorkState.ProgramDir);
+    ExpectShowing("second.hex", Dir + "/out/");
     EXPECT_FALSE(Fm->WorkState.NewDataListed);
     TWorkState back = Chip16F84();
     ASSERT_EQ(LoadHexFile(back, Dir + "/out/second.hex", false).Status, THexLoadStatus::Ok);
@@ -529,15 +528,13 @@ TEST_F(Window, LoadAndSaveSetCaptionFoldersAndTheWholeView)
     Ui.SaveNames = {Dir + "/missing/third.hex"};
     Fm->SaveButt->click();
     EXPECT_EQ(Ui.Boxes.back().Text, "A problem occurred while trying to save the HEX file.");
-    EXPECT_EQ(Fm->windowTitle().toStdString(), std::string(AppCaption) + "  <second.hex>");
-    EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/out/");
+    ExpectShowing("second.hex", Dir + "/out/");
     EXPECT_EQ(Fm->StatusLabel->text(), "Program Ready");
 }
 
 TEST_F(Window, RefusedLoadKeepsTheImageWordAndId)
 {
-    StartWindow();
-    Place("16F84");
+    StartWindow("16F84");
     const std::string good = Dir + "/good.hex";
     WriteBytes(good, HexFile({Word8, Id1234, Fuse3FF5}));
     Load(good);
@@ -574,8 +571,7 @@ TEST_F(Window, RefusedLoadKeepsTheImageWordAndId)
 
 TEST_F(Window, FailedLoadEmptiesThePadAndForgetsTheUnsavedRead)
 {
-    StartWindow();
-    Place("16F84");
+    StartWindow("16F84");
     // As after a read from the chip.
     Fm->WorkState.RomData.assign(1024, "10245");
     Fm->WorkState.EepData.assign(64, "1");
@@ -620,8 +616,7 @@ protected:
 
 TEST_F(OscCalLoad, AskedForAFileWithoutTheValue)
 {
-    StartWindow();
-    Place("12C671");
+    StartWindow("12C671");
     const std::string blank = Dir + "/blank.hex";
     WriteBytes(blank, HexFile({}));
     LoadWithDialog(blank, {TAnswer::Yes}, "7c");
@@ -643,8 +638,7 @@ TEST_F(OscCalLoad, AskedForAFileWithoutTheValue)
 
 TEST_F(OscCalLoad, InsertIntoAShortImageStoresTheLastWord)
 {
-    StartWindow();
-    Place("12C671");
+    StartWindow("12C671");
     Fm->WorkState.RomData.assign(8, "0");
     const std::string part = Dir + "/part.hex";
     WriteBytes(part, HexFile({Word8}));
