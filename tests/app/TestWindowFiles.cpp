@@ -76,23 +76,21 @@ protected:
         Hex = Dir + "/f.hex";
         WriteBytes(Hex, Program(0x0123));
     }
-    void TearDown() override
-    {
-        Fm.reset();
-    }
+    void TearDown() override { Fm.reset(); }
 
-    void StartWindow(int chip = -1, const std::string &file = {})
+    void StartWindow(int chip = -1, const std::string &file = {}, bool watch = true)
     {
         Fm = std::make_unique<TProjFm>(Ui);
+        Fm->WatchFiles = watch;
         Fm->OpenAtStart(chip, file);
         Fm->show();
         ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
         Ui.Boxes.clear(); // the box about the missing port
     }
 
-    void StartWithLoadedFile()
+    void StartWithLoadedFile(bool watch = true)
     {
-        StartWindow();
+        StartWindow(-1, {}, watch);
         PlaceChip(*Fm, "16F84");
         Ui.OpenNames = {Hex};
         Fm->LoadButt->click();
@@ -107,6 +105,9 @@ protected:
     }
     std::string Status() const { return Fm->StatusLabel->text().toStdString(); }
     std::string Caption() const { return Fm->windowTitle().toStdString(); }
+    const std::string HexCaption = std::string(AppCaption) + "  <f.hex>";
+
+    void DropHex() { Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))}); }
 
     // A drop of urls on the window, as the desktop delivers it.
     void Drop(const QList<QUrl> &urls)
@@ -139,7 +140,7 @@ TEST_F(WindowFiles, StartWithChipAndFileShowsTheFileAndRemembersTheChip)
     EXPECT_EQ(Fm->WorkState.FuseWord, 0x3FF1);
     EXPECT_EQ(Fm->IDedit->text().toStdString(), "1234");
     EXPECT_TRUE(PadHasText(Fm->MemoPad->Canvas()));
-    EXPECT_EQ(Caption(), std::string(AppCaption) + "  <f.hex>");
+    EXPECT_EQ(Caption(), HexCaption);
     EXPECT_EQ(Fm->WorkState.HexDir, Dir + "/");
     EXPECT_EQ(Status(), "Program Ready");
     // Beside varnel.dat, though the load made the program's folder current.
@@ -158,7 +159,7 @@ TEST_F(WindowFiles, FileWithoutAChipWaitsForTheChoice)
     PlaceChip(*Fm, "16F877");
     EXPECT_EQ(Word(0), 0x0123);
     EXPECT_EQ(Fm->WorkState.RomData.size(), 8192u);
-    EXPECT_EQ(Caption(), std::string(AppCaption) + "  <f.hex>");
+    EXPECT_EQ(Caption(), HexCaption);
 }
 
 TEST(RememberedChip, OnlyOneLineNamingAChip)
@@ -199,9 +200,9 @@ TEST_F(WindowFiles, DroppedHexFileLoadsAndOtherDropsAreIgnored)
     EXPECT_TRUE(Fm->WorkState.RomData.empty());
     EXPECT_EQ(Ui.Boxes.size(), boxes);
 
-    Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+    DropHex();
     ASSERT_TRUE(WaitFor([this] { return Word(0) == 0x0123; }));
-    EXPECT_EQ(Caption(), std::string(AppCaption) + "  <f.hex>");
+    EXPECT_EQ(Caption(), HexCaption);
     EXPECT_EQ(Status(), "Program Ready");
 }
 
@@ -211,7 +212,7 @@ TEST_F(WindowFiles, DropDuringAPlacementIsRefused)
     Fm->ChipSelect->setCurrentIndex(FindChip("16F84"));
     Fm->ChipSelectChange(FindChip("16F84")); // the placement's ticks are pending
     Ui.Boxes.clear();
-    Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+    DropHex();
     ASSERT_TRUE(WaitFor([this] { return !Ui.Boxes.empty(); }));
     EXPECT_EQ(Ui.Boxes[0].Text, LoadProblemMessage);
     EXPECT_EQ(Ui.Boxes[0].Kind, TBoxKind::Error);
@@ -229,7 +230,7 @@ TEST_F(WindowFiles, DropDuringAnEraseOrBlankTestIsRefused)
     for (bool TWorkState::*job : {&TWorkState::EraseRun, &TWorkState::BlankRun}) {
         Ui.Boxes.clear();
         Fm->WorkState.*job = true;
-        Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+        DropHex();
         ASSERT_TRUE(WaitFor([this] { return !Ui.Boxes.empty(); }));
         EXPECT_EQ(Ui.Boxes[0].Text, LoadProblemMessage);
         EXPECT_TRUE(Fm->WorkState.RomData.empty()) << "the refused drop is not kept";
@@ -245,7 +246,7 @@ TEST_F(WindowFiles, DropOverUnsavedDataAsksToSaveFirst)
     Fm->WorkState.NewDataListed = true;
 
     Ui.Answers = {TAnswer::Cancel};
-    Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+    DropHex();
     ASSERT_TRUE(WaitFor([this] { return !Ui.Boxes.empty(); }));
     EXPECT_EQ(Ui.BoxTexts(), std::vector<std::string>{NewDataQuestion});
     EXPECT_EQ(Word(0), 42);
@@ -253,7 +254,7 @@ TEST_F(WindowFiles, DropOverUnsavedDataAsksToSaveFirst)
     // No, then the insert question as the Load button asks it: No replaces.
     Ui.Boxes.clear();
     Ui.Answers = {TAnswer::No, TAnswer::No};
-    Drop({QUrl::fromLocalFile(QString::fromStdString(Hex))});
+    DropHex();
     ASSERT_TRUE(WaitFor([this] { return Word(0) == 0x0123; }));
     EXPECT_EQ(Ui.BoxTexts(), (std::vector<std::string>{NewDataQuestion,
                                                        "Do you want to insert the new data?"}));
@@ -383,14 +384,7 @@ TEST_F(WindowFiles, AStatusTooLongForTheLabelIsWholeInItsTip)
 
 TEST_F(WindowFiles, NoWatchLeavesTheImageAlone)
 {
-    Fm = std::make_unique<TProjFm>(Ui);
-    Fm->WatchFiles = false;
-    Fm->show();
-    ASSERT_TRUE(WaitFor([this] { return Fm->WorkState.Started; }));
-    PlaceChip(*Fm, "16F84");
-    Ui.OpenNames = {Hex};
-    Fm->LoadButt->click();
-    ASSERT_EQ(Word(0), 0x0123);
+    StartWithLoadedFile(false);
     ReplaceByRename(Hex, Program(0x0456));
     QTest::qWait(6 * TFileWatch::SettleMs);
     EXPECT_EQ(Word(0), 0x0123);
@@ -518,7 +512,7 @@ TEST_F(WindowFiles, FullPathTypedIntoTheLoadDialogLoadsThatFile)
     EXPECT_EQ(typing->Typed, Hex);
     EXPECT_FALSE(typing->StillOpen);
     EXPECT_EQ(Word(0), 0x0123);
-    EXPECT_EQ(Caption(), std::string(AppCaption) + "  <f.hex>");
+    EXPECT_EQ(Caption(), HexCaption);
 
     // The same in the Save dialog, for a new file beside it.
     const std::string saved = build + "/copy.hex";
