@@ -31,9 +31,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Line events, numbered as in the classic communications event mask.
+// Line events the event thread watches, numbered as in the classic
+// communications event mask; received data is not among them (RxReady).
 enum : uint32_t {
-    EvRxChar = 0x001,
     EvTxEmpty = 0x004,
     EvCts = 0x008,
     EvDsr = 0x010,
@@ -41,8 +41,7 @@ enum : uint32_t {
     EvBreak = 0x040,
     EvRing = 0x100,
 };
-constexpr uint32_t OpenEventMask =
-    EvRxChar | EvTxEmpty | EvCts | EvDsr | EvRlsd | EvBreak | EvRing;
+constexpr uint32_t OpenEventMask = EvTxEmpty | EvCts | EvDsr | EvRlsd | EvBreak | EvRing;
 
 struct TRate
 {
@@ -303,7 +302,6 @@ void TSerial::Open()
     if (!FActive)
         return;
     SetEventMask(OpenEventMask);
-    FRxHead = FRxTail = 0;
     FMessage = TMessageAssembly();
     WatchRx(true);
     if (!FThread->isRunning())
@@ -692,8 +690,7 @@ void TSerial::EventCycle(TLineWatch &watch)
         return;
     if (failure)
         Nap(LinePollMs);
-    // Received data is the owner's own business (RxReady).
-    const uint32_t events = LineChanges(watch, fd) & FEventMask & ~EvRxChar;
+    const uint32_t events = LineChanges(watch, fd) & FEventMask;
     if (events)
         RaiseEvents(events, watch, generation);
 }
@@ -861,10 +858,8 @@ void TSerial::RxReady()
         // failure is looked at again only after a pause: the notifier would
         // go on firing on it, also inside a handler's own event loop.
         if (code) {
-            if (!LineGone(code)) {
-                FRxNotifier->setEnabled(false);
-                FRxResume->start(UndrainedNapMs);
-            }
+            if (!LineGone(code))
+                PauseRx();
             Fail(code);
             return;
         }
@@ -899,6 +894,11 @@ void TSerial::RxReady()
     }
     // None taken: announced again after a pause, so that a handler that
     // leaves them does not make us spin.
+    PauseRx();
+}
+
+void TSerial::PauseRx()
+{
     FRxHeld = false;
     FRxNotifier->setEnabled(false);
     FRxResume->start(UndrainedNapMs);

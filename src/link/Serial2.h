@@ -184,6 +184,8 @@ private:
     void RaiseRx();
     void ReadMessages();
     void WatchRx(bool on);
+    // Stops listening to the port for a short pause, then announces again.
+    void PauseRx();
 
     int FPort = 1;
     int FBaudrate = 9600;
