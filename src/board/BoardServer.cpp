@@ -280,15 +280,14 @@ bool TBoardServer::SendBytes(const std::vector<uint8_t> &reply)
         if (cutAt && i == cutAt && !pause(FOptions.CutFailMs))
             return false;
         if (FOptions.Pace) {
-            // On a cable the far end has a byte only when its last bit is out,
-            // and the board answers as soon as the host's last byte is in: a
-            // late wake-up of ours does not lengthen the line's time.
+            // On a cable the board answers as soon as the host's last byte is
+            // in (a late wake-up of ours does not lengthen the line's time),
+            // and the far end has a byte only when its last bit is out.
             const auto ready = FOptions.Cable && !paused ? FInSlot : TClock::now();
-            FNextSlot = std::max(FNextSlot, ready) + (FOptions.Cable ? ByteTime : 0ns);
-            if (!SleepUntil(FNextSlot))
+            const auto start = std::max(FNextSlot, ready);
+            FNextSlot = start + ByteTime;
+            if (!SleepUntil(FOptions.Cable ? FNextSlot : start))
                 return false;
-            if (!FOptions.Cable)
-                FNextSlot += ByteTime;
         }
         if (!WriteAll(&reply[i], 1))
             return false;
