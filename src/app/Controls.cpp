@@ -37,14 +37,19 @@ void KeepReadableWhenDisabled(QWidget *panel)
     panel->setPalette(pal);
 }
 
+bool TStatusText::FitsWhole() const
+{
+    return fontMetrics().horizontalAdvance(text()) <= contentsRect().width();
+}
+
 void TStatusText::paintEvent(QPaintEvent *)
 {
     QPalette pal = palette();
     pal.setCurrentColorGroup(QPalette::Active);
     QPainter p(this);
-    // A status that names a file may not fit: its middle gives way.
-    const QString shown =
-            fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+    // A status that names a file may not fit.
+    const QString shown = FitsWhole() ? text()
+            : fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
     style()->drawItemText(&p, contentsRect(), int(alignment()), pal, true, shown,
                           foregroundRole());
 }

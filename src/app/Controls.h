@@ -63,6 +63,9 @@ class TStatusText : public QLabel
 public:
     using QLabel::QLabel;
 
+    // The text is shown whole; otherwise its middle gives way.
+    bool FitsWhole() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 };

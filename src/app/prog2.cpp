@@ -443,9 +443,8 @@ void TProjFm::SetStatus(const std::string &text)
 {
     const QString whole = QString::fromStdString(text);
     StatusLabel->setText(whole);
-    // The label shows a text too long for it elided; the tip has it whole.
-    const bool fits = StatusLabel->fontMetrics().horizontalAdvance(whole)
-            <= StatusLabel->contentsRect().width();
+    // A text elided on the label is whole in its tip.
+    const bool fits = static_cast<TStatusText *>(StatusLabel)->FitsWhole();
     StatusLabel->setToolTip(fits ? QString() : whole);
 }
 
